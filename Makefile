@@ -1,0 +1,27 @@
+# Set-up commands: `make demo` mixes the bundled example, `make test` runs every test.
+BUILD ?= build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: all build demo test sanitize clean
+
+all: build
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+demo: build
+	cd examples/session && ../../$(BUILD)/corvale
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+sanitize:
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCORVALE_SANITIZE=ON
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD) build-asan

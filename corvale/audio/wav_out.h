@@ -1,0 +1,61 @@
+// Writing the mix: the 44-byte WAV header, the byte packing of output words,
+// and the conversion of the master bus into words (fold-down, dither, word
+// length, output peaks).
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+// Creates or truncates path and writes the 44-byte header. Returns false when the
+// file could not be created or written.
+bool MAKE_HEADER(const char* path, uint64_t sampleRate, int bits, int channels, int64_t frames);
+
+// Packing of output words into little-endian bytes. Words beyond the format's
+// range are held at its largest or smallest value.
+void NUM16STER_TO_CHAR(const int32_t* left, const int32_t* right, unsigned char* out, int64_t frames);
+void NUM24STER_TO_CHAR(const int64_t* left, const int64_t* right, unsigned char* out, int64_t frames);
+void NUM16MONO_TO_CHAR(const int32_t* words, unsigned char* out, int64_t frames);
+void NUM24MONO_TO_CHAR(const int64_t* words, unsigned char* out, int64_t frames);
+
+// The dither's random source; the program passes the C library's rand().
+using RandomSource = std::function<int()>;
+
+// Largest output word per side and the song frame where it was first reached.
+struct OutputPeaks {
+    double left = 0.0, right = 0.0;
+    int64_t leftFrame = 0, rightFrame = 0;
+};
+
+// Output format and dither of a render.
+struct OutputFormat {
+    int bits = 24;          // 16 or 24
+    bool mono = false;
+    float monoGain = 1.0f;
+    int dither = 0;         // 0..8
+};
+
+// The last steps of every block: fold-down, dither, word length, peaks, packing.
+// Buffers are sized once for a whole block when the stage is made.
+class OutputStage {
+public:
+    OutputStage(const OutputFormat& fmt, RandomSource rnd);
+
+    // Converts the first n frames of the master (bus scale) starting at song frame
+    // songPos. Stereo dither is added to left/right in place; mono output folds into
+    // mono() (dither added there). Returns the packed bytes; bytes = their count.
+    const unsigned char* Convert(int64_t songPos, int64_t n, int64_t* left, int64_t* right,
+                                 int64_t& bytes);
+
+    // The folded (and dithered) mono values of the last block, bus scale.
+    int64_t* mono() { return mono_.data(); }
+    const OutputPeaks& peaks() const { return peaks_; }
+    const OutputFormat& format() const { return fmt_; }
+
+private:
+    OutputFormat fmt_;
+    RandomSource rnd_;
+    OutputPeaks peaks_;
+    std::vector<int64_t> mono_, words24L_, words24R_;
+    std::vector<int32_t> words16L_, words16R_;
+    std::vector<unsigned char> bytes_;
+};

@@ -1,0 +1,49 @@
+// Cue times: the automation offset, the tempo map, the time-field count, and the
+// reading of "t" and "inc" lines into song frames with their checks.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+class Tokens;
+
+struct TempoSection {
+    double tempo = 0.0;
+    int beatsPerBar = 0;
+    int bars = 0;
+    double samplesPerBeat = 0.0;
+    int64_t length = 0;
+};
+
+struct Timing {
+    int64_t offset = 0;          // automation offset in samples
+    int tfields = 3;
+    std::vector<TempoSection> map;
+    int64_t current = 0;         // current time of the cue pass
+    int entries = 0;             // "t" lines read so far
+};
+
+// What the time readers need to know about the run.
+struct TimeContext {
+    double rate = 44100.0;
+    int64_t songLength = 0;
+    bool tempo = false;
+    int64_t xin = 0;
+    bool announce = false;       // verbosity level 2
+};
+
+// `offset` lines of the preferences text.
+void ReadOffset(const char* prefsBody, const TimeContext& ctx, Timing& timing);
+// "tmap" lines (tempo mode only). Returns 0 or the exit status 2 after its message.
+int ReadTempoMap(const char* body, const TimeContext& ctx, Timing& timing);
+// `tfields` lines of the preferences text.
+void ReadTimeFields(const char* prefsBody, const TimeContext& ctx, Timing& timing);
+
+// A "t" line whose code was just read from tokens: reads its fields, checks the
+// time and makes it current. Returns 0 or the exit status 2 after its message.
+int ReadTimeLine(Tokens& tokens, const TimeContext& ctx, Timing& timing);
+// An "inc" line whose code was just read: moves the current time on.
+void ReadIncLine(Tokens& tokens, const TimeContext& ctx, Timing& timing);
+// The frame of a musical time against the tempo map (without the offset checks).
+int64_t MusicalTime(const Timing& timing, float bar, float beat, float tick);
+// The closing count message of the cue pass.
+void AnnounceTimeEntries(const TimeContext& ctx, const Timing& timing);

@@ -1,0 +1,3 @@
+// placeholder: replaced when this module lands
+#include "corvale/effects/settings.h"
+int ReadEffectSettings(Run&) { return 0; }

@@ -1,0 +1,92 @@
+// Effect settings of the cue sheet: every effect row, clamped and turned into
+// raw thresholds, samples, ratios and filter coefficients; the order lines; the
+// reverb settings and the tap file; the flags the mix engine reads.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "corvale/run/limits.h"
+
+// The eleven effects with order numbers, in the strip's fixed sequence.
+enum StripEffect { kHp, kBand1, kBand2, kBand3, kBand4, kHshelf, kLshelf, kRms, kNlc, kComp, kLim,
+                   kStripEffects };
+
+// Normalised biquad coefficients (already divided by a0).
+struct Biquad {
+    double b0 = 0.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
+};
+
+// Settings of a compressor row (comp or rms).
+struct CompressorSettings {
+    std::array<int, kSlots> flag{};                // 0 off; doubles as the compressor state 1..4
+    std::array<int64_t, kValueSlots> threshold;    // raw threshold
+    std::array<int64_t, kValueSlots> attack{};     // samples
+    std::array<int64_t, kValueSlots> release{};    // samples
+    std::array<double, kValueSlots> ratio{};
+    CompressorSettings() { threshold.fill(8388608); }
+};
+
+struct EffectSettings {
+    CompressorSettings comp, rms;
+
+    std::array<int, kSlots> nlcFlag{};
+    std::array<int64_t, kValueSlots> nlcThreshold, nlcWindow{};
+    std::array<double, kValueSlots> nlcRatio{};
+
+    std::array<int, kSlots> limFlag{};
+    std::array<int64_t, kValueSlots> limCeiling;
+
+    std::array<int, kSlots> hpFlag{};
+    std::array<double, kValueSlots> hpC1{}, hpC2{};
+
+    // EQ sections 1..4 bands, 5 high shelf, 6 low shelf (0 and 7 unused).
+    std::array<std::array<int, kSlots>, 8> eqFlag{};
+    std::array<std::array<Biquad, kValueSlots>, 8> eq{};
+
+    std::array<int, kSlots> revFlag{}, trevFlag{};
+    std::array<float, kValueSlots> revSend{}, trevSend{};
+
+    // Order number per effect (StripEffect) and slot, default 11.
+    std::array<std::array<int, kSlots>, kStripEffects> order;
+
+    std::array<int, kSlots> stripMarker{};   // channels 1..count and submix slots 128..136
+
+    // Master row flags per effect, plus rev and trev; the any-master flag.
+    std::array<int, kStripEffects> masterRow{};
+    int masterRev = 0, masterTrev = 0;
+    int anyMaster = 0;
+
+    // Reverbs.
+    bool recursiveOn = false;      // an rtn line
+    bool discreteOn = false;       // a trtn line
+    bool returnsPresent = false;
+    float rtnLevel = 0.0f, rtnSize = 75.0f;
+    float trtnLevel = 0.0f, trtnSize = 75.0f;
+    int tapCount = 1;
+    float posX = 37.0f, posY = 39.0f, posZ = 43.0f;
+    float width = 50.0f;
+    bool rhpPresent = false, rlpPresent = false;
+    Biquad rhp, rlp;               // b2 == b0
+    float recursiveReturnGain = 0.0f, discreteReturnGain = 0.0f;
+    bool reverbBuffers = false;    // return and carry buffers are needed
+    bool recursiveSendBuffers = false, discreteSendBuffers = false;
+
+    // Tap file: 0 none, 1 recursive send, 2 reverb return.
+    int tapMode = 0;
+    std::string tapName;
+
+    EffectSettings()
+    {
+        nlcThreshold.fill(8388608);
+        limCeiling.fill(8388608);
+        for (auto& t : order) t.fill(11);
+    }
+};
+
+struct Run;
+
+// Reads every effect row, order line and reverb setting of the cue sheet, and
+// writes the tap file's header when the preferences ask for one.
+// Returns 0, or an exit status when the tap file cannot be created.
+int ReadEffectSettings(Run& run);

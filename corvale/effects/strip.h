@@ -1,0 +1,30 @@
+// The effects strip of a channel, submix or the master: order positions 1..11,
+// at each the fixed sequence high-pass, bands 1-4, high shelf, low shelf, RMS,
+// NLC, peak compressor, limiter. Also owns all per-slot DSP history of a run.
+#pragma once
+#include <cstdint>
+
+#include "corvale/effects/dynamics.h"
+#include "corvale/effects/filters.h"
+#include "corvale/effects/settings.h"
+
+// All filter and dynamics history of a run, with the init flags that seed it.
+struct DspState {
+    HpfHistory hpf;
+    EqHistory eq;
+    RevEqHistory revEq;
+    RmsCompHistory rms;
+    PeakCompHistory peak;
+    NlcHistory nlc;
+    int hpInit[kSlots] = {};
+    int eqInit[8 * kSlots] = {};
+    int revEqInit[4] = {};
+    int rmsInit[kSlots] = {};
+    int nlcInit[kSlots] = {};
+};
+
+// Runs the strip of slot over n frames of the work buffers, in place. The master
+// strip (master = true) takes the master row flags as effect flags and has no
+// limiter step. Compressor states live in the settings' flags and change here.
+void EffectsStrip(EffectSettings& fx, DspState& dsp, int slot, bool master, int64_t pos,
+                  int64_t n, double* left, double* right);

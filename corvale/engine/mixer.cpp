@@ -1,0 +1,3 @@
+// placeholder: replaced when this module lands
+#include "corvale/engine/mixer.h"
+int RunMix(Run&) { return 0; }

@@ -1,0 +1,3 @@
+#include "corvale/run/console.h"
+
+std::FILE* g_console = stdout;

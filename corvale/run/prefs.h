@@ -1,0 +1,46 @@
+// The preferences: every keyword of the preferences file with its default and
+// check, the output name and the render window.
+#pragma once
+#include <cstdint>
+#include <string>
+
+struct Prefs {
+    int verbo = 2;
+    std::string mixdir, predir, bakdir, wavdir;
+    bool mixdirSet = false, predirSet = false, bakdirSet = false, wavdirSet = false;
+    int tlist = 2;
+    bool tlistTab = false;
+    std::string oname;
+    bool onameSet = false;
+    int sfields = 3;
+    int xfields = 3;
+    bool preview = false;
+    bool percent = false;   // v=percent
+    bool tempo = false;
+    std::string launch;
+    bool launchSet = false;
+    bool mono = false;
+    float monoGain = 1.0f;  // fold-down gain g when mono
+    double dbps = 0.0;
+    int dither = 1;
+    int outbits = 24;       // 16 or 24
+    int64_t xinPoint = 0;   // xin in frames (0 without xin), for the "xlink" offset
+
+    // Computed from the above with the song length.
+    std::string outName;    // the file actually written (mix or preview)
+    std::string mixName;    // oname or the mix title: names the report files
+    int64_t renderStart = 0;
+    int64_t renderCount = 0;
+};
+
+struct ControlFile;
+
+// Reads verbo, mixdir, predir, bakdir, wavdir, tlist and tlist=tab.
+// Returns 0, or an exit status when a value cannot be used (e.g. a prefix too long).
+int ReadEarlyPrefs(const ControlFile& prefsFile, Prefs& prefs);
+
+// Reads the remaining keywords and computes the output name and render window
+// for the song length and sample rate. title is the mix title of the cue sheet.
+// Returns 0, or the exit status of a render-window error (after its message).
+int ReadLatePrefs(const ControlFile& prefsFile, const std::string& title, int64_t songLength,
+                  double sampleRate, Prefs& prefs);

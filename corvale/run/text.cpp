@@ -1,0 +1,133 @@
+#include "corvale/run/text.h"
+
+#include <cmath>
+
+#include "corvale/run/console.h"
+#include "corvale/run/numeric.h"
+
+Tokens::Tokens(const char* text)
+{
+    const size_t n = text ? std::strlen(text) : 0;
+    buf_.assign(text, text + n);
+    buf_.push_back('\0');
+}
+
+const char* Tokens::Next(const char* delims)
+{
+    char* s = buf_.data() + pos_;
+    s += std::strspn(s, delims);
+    if (*s == '\0') {
+        pos_ = static_cast<size_t>(s - buf_.data());
+        return nullptr;
+    }
+    char* token = s;
+    char* stop = std::strpbrk(token, delims);
+    if (stop == nullptr) {
+        pos_ = static_cast<size_t>(token - buf_.data()) + std::strlen(token);
+    } else {
+        *stop = '\0';
+        pos_ = static_cast<size_t>(stop - buf_.data()) + 1;
+    }
+    return token;
+}
+
+int pointToLines(char* text, std::vector<char*>& lines)
+{
+    lines.clear();
+    lines.push_back(text);
+    int count = 0;
+    for (char* p = text; *p != '\0'; ++p) {
+        if (*p == '\n') {
+            *p = '\0';
+            lines.push_back(p + 1);
+            ++count;
+        }
+    }
+    return count;
+}
+
+void RemoveSpaces(std::string& text)
+{
+    size_t out = 0;
+    for (char c : text)
+        if (c != ' ') text[out++] = c;
+    text.resize(out);
+}
+
+int RemoveExtraString(std::string& text, char c)
+{
+    size_t out = 0;
+    int removed = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == c && out > 0 && text[out - 1] == c) {
+            ++removed;
+            continue;
+        }
+        text[out++] = text[i];
+    }
+    text.resize(out);
+    return removed;
+}
+
+void CodetoInt(const char* text, const char* key, int& value)
+{
+    Tokens tokens(text);
+    for (const char* tok = tokens.Next("\t\n"); tok != nullptr; tok = tokens.Next("\t\n")) {
+        if (std::strcmp(tok, key) == 0) {
+            const char* v = tokens.Next("\t\n");
+            if (v == nullptr) break;
+            value = AtoI(v);
+        }
+    }
+}
+
+int checkValI(int value, int code)
+{
+    if (code == 1 && (value < 0 || value > 135)) {
+        std::fprintf(g_console, ">>Channel number out of range or not specified!\n");
+        return 135;
+    }
+    return value;
+}
+
+int64_t checkValL(int64_t value, int code, double ref)
+{
+    if (code == 10) {
+        if (value < 1) value = 1;
+        if (static_cast<double>(value) > 2.0 * ref) value = Trunc64(2.0 * ref);
+    } else if (code == 11) {
+        if (value < 10) value = 10;
+        if (static_cast<double>(value) > 5.0 * ref) value = Trunc64(5.0 * ref);
+    }
+    return value;
+}
+
+namespace {
+double Clamp(double v, double lo, double hi)
+{
+    if (std::isnan(v)) return lo;
+    if (v < lo) return lo;
+    if (v > hi) return hi;
+    return v;
+}
+}  // namespace
+
+double checkValD(double value, int code, double ref)
+{
+    switch (code) {
+    case 12: return Clamp(value, 1.0, 50.0);
+    case 20: {
+        const double hi = ref / 2.0 < 1.0 ? 1.0 : ref / 2.0;
+        return Clamp(value, 1.0, hi);
+    }
+    case 21: return Clamp(value, -15.0, 15.0);
+    case 22: return Clamp(value, 0.01, 100.0);
+    default: return value;
+    }
+}
+
+float checkValF(float value, int code)
+{
+    if (code == 100) return static_cast<float>(Clamp(value, 0.0, 100.0));
+    return value;
+}

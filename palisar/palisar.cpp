@@ -1,0 +1,1 @@
+// placeholder: replaced when this module lands
