@@ -13,6 +13,7 @@ build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
+	$(BUILD)/make_session examples/session
 	cd examples/session && ../../$(BUILD)/corvale
 
 test: build

@@ -1,4 +1,150 @@
-// placeholder: replaced when this module lands
+// The statistics report of a finished mix (peaks of channels, reverb sends and
+// submixes, the average RMS, the output peaks with their times, the clipping
+// strips, the processing time) and the backup copy of the cue sheet.
 #include "corvale/report/report.h"
-std::string BuildReport(Run&) { return std::string(); }
-void CreateTextFiles(Run&) {}
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+
+#include "corvale/run/console.h"
+#include "corvale/run/run.h"
+
+namespace {
+
+constexpr double kBusReference = 2147483648.0;   // slot peaks
+constexpr double kRmsReference = 8388608.0;      // average RMS, 24-bit scale
+
+// dB of a raw level against its full-scale reference; 0 or below is -144.
+double RawTodB(double value, double reference)
+{
+    if (!(value > 0.0)) return -144.0;
+    return -20.0 * std::log10(reference / value);
+}
+
+void Append(std::string& out, const char* format, ...)
+{
+    char line[1024];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (n > 0) out.append(line, static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : sizeof line - 1);
+}
+
+// Cuts a name at its first dot that follows a character other than a dot.
+std::string CutName(const std::string& name)
+{
+    for (size_t i = 1; i < name.size(); ++i)
+        if (name[i] == '.' && name[i - 1] != '.') return name.substr(0, i);
+    return name;
+}
+
+void PeakTime(int64_t frame, double rate, float& minutes, float& seconds)
+{
+    const float m = static_cast<float>(static_cast<double>(frame) / (rate * 60.0));
+    minutes = std::floor(m);
+    seconds = (m - minutes) * 60.0f;
+}
+
+bool WriteFile(const std::string& path, const std::string& text)
+{
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) return false;
+    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace
+
+std::string BuildReport(Run& run)
+{
+    const MixStats& stats = run.stats;
+    const Tracks& tracks = run.tracks;
+    const EffectSettings& fx = run.fx;
+    std::string out = "Peaks (dB):\n\n";
+
+    for (int c = 1; c <= tracks.channels(); ++c) {
+        const double l = RawTodB(stats.peakL[c], kBusReference);
+        const double r = RawTodB(stats.peakR[c], kBusReference);
+        if (tracks.headerOk[c])
+            Append(out, "Ch %i\tL  %.2f\tR  %.2f\t%s", c, l, r, tracks.names[c - 1].c_str());
+        out += (l > 0.0 || r > 0.0) ? "Channel Over!\n" : "\n";
+    }
+
+    {
+        const double l = RawTodB(stats.peakL[137], kBusReference);
+        const double r = RawTodB(stats.peakR[137], kBusReference);
+        if (fx.recursiveOn || fx.masterRev) Append(out, "\nRev\tL  %.2f\tR  %.2f\t(send)", l, r);
+        out += (l > 0.0 || r > 0.0) ? "Reverb Over!\n" : "\n";
+    }
+    if (fx.discreteOn || fx.masterTrev) {
+        const double l = RawTodB(stats.peakL[138], kBusReference);
+        const double r = RawTodB(stats.peakR[138], kBusReference);
+        Append(out, "\nTrev\tL  %.2f\tR  %.2f\t(send)", l, r);
+        out += (l > 0.0 || r > 0.0) ? "Tap Reverb Over!\n" : "\n";
+    }
+    for (int s = 1; s < kSubmixes; ++s) {
+        if (!run.routing.subOn[s]) continue;
+        const int slot = SubmixSlot(s);
+        const double l = RawTodB(stats.peakL[slot], kBusReference);
+        const double r = RawTodB(stats.peakR[slot], kBusReference);
+        Append(out, "\nSub %i\tL  %.2f\tR  %.2f", s, l, r);
+        out += (l > 0.0 || r > 0.0) ? "Submix Over!\n" : "\n";
+    }
+    {
+        // A side that closed no window has no average: -144.
+        const double avgL = stats.rmsCountL > 0.0f ? static_cast<double>(stats.rmsSumL / stats.rmsCountL) : 0.0;
+        const double avgR = stats.rmsCountR > 0.0f ? static_cast<double>(stats.rmsSumR / stats.rmsCountR) : 0.0;
+        const double l = RawTodB(avgL, kRmsReference);
+        const double r = RawTodB(avgR, kRmsReference);
+        Append(out, "\nRMS\tL  %.2f\tR  %.2f\t(average)", l, r);
+        out += (l > 0.0 || r > 0.0) ? "RMS Over!\n" : "\n";
+    }
+    {
+        const double reference = run.prefs.outbits == 16 ? 32768.0 : 8388608.0;
+        const double rate = tracks.sampleRate;
+        float minutes = 0.0f, seconds = 0.0f;
+        const double l = RawTodB(stats.out.left, reference);
+        PeakTime(stats.out.leftFrame, rate, minutes, seconds);
+        Append(out, "\nPeak Out L = %.2lf dB at %.0f min : %.3f sec", l, static_cast<double>(minutes),
+               static_cast<double>(seconds));
+        out += l > 0.0 ? "Main Out Left Over!\n" : "\n";
+        const double r = RawTodB(stats.out.right, reference);
+        PeakTime(stats.out.rightFrame, rate, minutes, seconds);
+        Append(out, "Peak Out R = %.2lf dB at %.0f min : %.3f sec", r, static_cast<double>(minutes),
+               static_cast<double>(seconds));
+        out += r > 0.0 ? "Main Out Right Over\n" : "\n";
+    }
+    for (int c = 1; c <= kMaxChannels; ++c)
+        if (stats.over[c]) Append(out, "Channel %i is clipping after effects processing!\n", c);
+    for (int s = 1; s < kSubmixes; ++s)
+        if (stats.over[SubmixSlot(s)]) Append(out, "Submix %i is clipping after effects processing!\n", s);
+    if (stats.over[0]) out += "Master channel is clipping after effects processing!\n";
+    out += "\n";
+    return out;
+}
+
+void CreateTextFiles(Run& run)
+{
+    Tracks& tracks = run.tracks;
+    for (int c = 1; c <= tracks.channels(); ++c) tracks.names[c - 1] = CutName(tracks.names[c - 1]);
+
+    std::string report = BuildReport(run);
+    const int verbo = run.prefs.verbo;
+    if (verbo > 0) std::fprintf(g_console, "%s", report.c_str());
+
+    const double seconds = static_cast<double>(std::clock() - run.startClock) / CLOCKS_PER_SEC;
+    Append(report, "Processing time = %.2lf sec\n", seconds);
+    if (verbo >= 3) std::fprintf(g_console, "\nProcessing time = %.2lf sec\n", seconds);
+
+    const std::string prefix = run.prefs.bakdirSet ? run.prefs.bakdir : std::string();
+    const std::string& name = run.prefs.mixName;
+    const std::string statsPath = prefix + "stats_" + name + ".txt";
+    const std::string backupPath = prefix + "faders_" + name + ".txt";
+    if (!WriteFile(statsPath, report))
+        std::fprintf(g_console, ">> Warning: could not write the report file %s\n", statsPath.c_str());
+    if (!WriteFile(backupPath, run.cue.body))
+        std::fprintf(g_console, ">> Warning: could not write the fader backup %s\n", backupPath.c_str());
+}
