@@ -1,1 +1,5 @@
-int main() { return 0; }  // placeholder: replaced when this module lands
+#include <cstdio>
+
+#include "palisar/palisar.h"
+
+int main() { return palisar::RunPalisar(stdin, stdout, "faders.txt"); }

@@ -1,1 +1,307 @@
-// placeholder: replaced when this module lands
+#include "palisar/palisar.h"
+
+#include <cstdarg>
+#include <vector>
+
+namespace palisar {
+
+Answers::Answers()
+{
+    effects[kHighPass].values = {100.0f, 0.0f, 0.0f, 0.0f};
+    effects[kBand1].values = {1000.0f, 0.0f, 1.0f, 0.0f};
+    effects[kBand2].values = {500.0f, 0.0f, 1.0f, 0.0f};
+    effects[kHighShelf].values = {12000.0f, 0.0f, 1.0f, 0.0f};
+    effects[kLowShelf].values = {180.0f, 0.0f, 1.0f, 0.0f};
+    effects[kPeakComp].values = {-9.0f, 10.0f, 200.0f, 1.5f};
+    effects[kRmsComp].values = {-12.0f, 10.0f, 200.0f, 1.5f};
+    effects[kNlcComp].values = {-12.0f, 200.0f, 3.0f, 0.0f};
+    effects[kLimiter].values = {-4.0f, 0.0f, 0.0f, 0.0f};
+    effects[kRecursiveReverb].values = {-12.0f, 75.0f, 0.0f, 0.0f};
+    effects[kDiscreteReverb].values = {-12.0f, 75.0f, 3.0f, 0.0f};
+}
+
+void AnswerReader::Int(int& value)
+{
+    int v;
+    if (std::fscanf(in_, "%d", &v) == 1) value = v;
+}
+
+void AnswerReader::Float(float& value)
+{
+    float v;
+    if (std::fscanf(in_, "%f", &v) == 1) value = v;
+}
+
+namespace {
+
+void Add(std::string& text, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (n > 0) {
+        std::vector<char> line(static_cast<size_t>(n) + 1);
+        std::vsnprintf(line.data(), line.size(), format, args);
+        text.append(line.data(), static_cast<size_t>(n));
+    }
+    va_end(args);
+}
+
+// Title, header and row format of each effect section.
+struct Section {
+    Effect effect;
+    const char* title;
+    const char* header;
+};
+
+// The order in which selected effects appear in the text.
+const Section kSections[] = {
+    {kHighShelf, "\nHigh Shelf\n", "code\tchan\tfreq\tgain\tQ\n"},
+    {kBand1, "\nEQ Band 1\n", "code\tchan\tfreq\tgain\tQ\n"},
+    {kBand2, "\nEQ Band 2\n", "code\tchan\tfreq\tgain\tQ\n"},
+    {kLowShelf, "\nLow Shelf\n", "code\tchan\tfreq\tgain\tQ\n"},
+    {kHighPass, "\nHigh Pass Filter\n", "code\tchan\tfreq\n"},
+    {kNlcComp, "\nNon-Linear Compressor\n", "code\tchan\tthresh\twindow\tratio\n"},
+    {kRmsComp, "\nLinear RMS Compressor\n", "code\tchan\tthesh\tatt\trel\tratio\n"},
+    {kPeakComp, "\nLinear Peak Compressor\n", "code\tchan\tthresh\tatt\trel\tratio\n"},
+    {kLimiter, "\nLimiter\n", "code\tchan\tthresh\n"},
+    {kRecursiveReverb, "\nReverb Send\n", "code\tchan\tlevel\n"},
+    {kDiscreteReverb, "\nDiscrete Reverb Send\n", "code\tchan\tlevel\n"},
+};
+
+void Row(std::string& t, Effect e, int c, const std::array<float, 4>& v)
+{
+    const double a = v[0], b = v[1], q = v[2], d = v[3];
+    switch (e) {
+    case kHighShelf: Add(t, "(hshelf\t%i\t%.0f\t%.1f\t%.1f\n", c, a, b, q); break;
+    case kBand1: Add(t, "(band1)\t%i\t%.0f\t%.1f\t%.1f\n", c, a, b, q); break;
+    case kBand2: Add(t, "(band2)\t%i\t%.1f\t%.1f\t%.1f\n", c, a, b, q); break;
+    case kLowShelf: Add(t, "(lshelf\t%i\t%.0f\t%.1f\t%.1f\n", c, a, b, q); break;
+    case kHighPass: Add(t, "(hp)\t%i\t%.0f\n", c, a); break;
+    case kNlcComp: Add(t, "(nlc)\t%i\t%.0f\t%.0f\t%.1f\n", c, a, b, q); break;
+    case kRmsComp: Add(t, "(rms)\t%i\t%.1f\t%.0f\t%.0f\t%.1f\n", c, a, b, q, d); break;
+    case kPeakComp: Add(t, "(comp)\t%i\t%.1f\t%.0f\t%.0f\t%.1f\n", c, a, b, q, d); break;
+    case kLimiter: Add(t, "(lim)\t%i\t%.1f\n", c, a); break;
+    case kRecursiveReverb: Add(t, "rev\t%i\t%.1f\n", c, 0.0); break;
+    case kDiscreteReverb: Add(t, "trev\t%i\t%.1f\n", c, 0.0); break;
+    default: break;
+    }
+}
+
+void Effects(std::string& t, const Answers& a, int channel, bool withTitles)
+{
+    for (const Section& s : kSections) {
+        if (!a.effects[s.effect].selected) continue;
+        if (withTitles) {
+            t += s.title;
+            t += s.header;
+        }
+        Row(t, s.effect, channel, a.effects[s.effect].values);
+    }
+}
+
+void PanBlock(std::string& t, const Answers& a)
+{
+    t += "\nPan\n";
+    Add(t, "code\tchan\t%%\n");
+    for (int c = 1; c <= a.channels; ++c) Add(t, "p\t%i\t%.0f\n", c, 0.0);
+}
+
+void CueBlock(std::string& t, const Answers& a)
+{
+    t += "\nCue Times and Fader Levels\n";
+    t += "code\tmin\tsec\tmsec\n";
+    t += "t\t0\t0\t0\n";
+    for (int c = 1; c <= a.channels; ++c) Add(t, "v\t%i\t%.1f\n", c, static_cast<double>(a.fader));
+}
+
+}  // namespace
+
+std::string BuildFaderText(const Answers& a)
+{
+    std::string t = "MixFilename\n";
+    if (a.model == 1) {
+        for (int c = 1; c <= a.channels; ++c) {
+            Add(t, "\n-- Channel %i --\n", c);
+            Effects(t, a, c, true);
+            t += "\nPan\n";
+            Add(t, "code\tchan\t%%\n");
+            Add(t, "p\t%i\t%.0f\n", c, 0.0);
+            t += "\nCue Times and Fader Levels\n";
+            t += "code\tmin\tsec\tmsec\n";
+            t += "t\t0\t0\t0\n";
+            Add(t, "v\t%i\t%.1f\n", c, static_cast<double>(a.fader));
+            t += "\n";
+        }
+    } else if (a.model == 2) {
+        for (const Section& s : kSections) {
+            if (!a.effects[s.effect].selected) continue;
+            t += s.title;
+            t += s.header;
+            for (int c = 1; c <= a.channels; ++c) Row(t, s.effect, c, a.effects[s.effect].values);
+        }
+        PanBlock(t, a);
+        CueBlock(t, a);
+    } else if (a.model == 3) {
+        for (int c = 1; c <= a.channels; ++c) {
+            if (a.effectsChoice != 3) Add(t, "\n--Channel %i --\n", c);
+            Effects(t, a, c, true);
+        }
+        t += "\n--------------------------\n";
+        PanBlock(t, a);
+        CueBlock(t, a);
+    }
+    const auto& rev = a.effects[kRecursiveReverb];
+    if (rev.selected) {
+        t += "\nRecursive Reverb Return\n";
+        t += "code\tlevel\tsize\n";
+        Add(t, "(rtn)\t%.1f\t%.0f\n", static_cast<double>(rev.values[0]), static_cast<double>(rev.values[1]));
+    }
+    const auto& trev = a.effects[kDiscreteReverb];
+    if (trev.selected) {
+        t += "\nDiscrete Reverb Return\n";
+        t += "code\tlevel\tsize\ttaps\n";
+        Add(t, "(trtn)\t%.1f\t%.0f\t%.0f\n", static_cast<double>(trev.values[0]),
+            static_cast<double>(trev.values[1]), static_cast<double>(trev.values[2]));
+    }
+    t += "\nend\n";
+    return t;
+}
+
+namespace {
+
+void Line(std::FILE* out, const char* text) { std::fprintf(out, "%s\n", text); }
+
+const char* kQuestions[kEffectCount] = {
+    "Add high pass filter? (1=yes, 2=no)",
+    "Add parametric EQ band1? (1=yes, 2=no)",
+    "Add parametric EQ band2? (1=yes, 2=no)",
+    "Add high shelf EQ? (1=yes, 2=no)",
+    "Add low shelf EQ? (1=yes, 2=no)",
+    "Add linear peak-sensitive compressor? (1=yes, 2=no)",
+    "Add linear rms-sensitive compressor? (1=yes, 2=no)",
+    "Add non-linear (traditional) compressor? (1=yes, 2=no)",
+    "Add limiter? (1=yes, 2=no)",
+    "Add recursive reverb (traditional)? (1=yes, 2=no)",
+    "Add discrete reverb? (1=yes, 2=no)",
+};
+
+// Prints the prompts of one effect's values and reads them.
+struct ValuePrompts {
+    Effect effect;
+    const char* heading;
+    std::array<const char*, 4> prompts;
+};
+
+const ValuePrompts kValuePrompts[] = {
+    {kHighPass, "\n---EQ: HIGH PASS (LOW CUT) FILTER:", {"cut off frequency (Hz)?", nullptr, nullptr, nullptr}},
+    {kLowShelf, "\n---EQ: LOW SHELF ", {"frequency (Hz)?", "gain? (dB)", "Q (freq/bandwidth)?", nullptr}},
+    {kBand1, "\n---EQ: BAND 1 (BELL)", {"center frequency (Hz)?", "gain? (dB)", "Q (freq/bandwidth)?", nullptr}},
+    {kBand2, "\n---EQ: BAND 2 (BELL)", {"center frequency (Hz)?", "gain? (dB)", "Q (freq/bandwidth)?", nullptr}},
+    {kHighShelf, "\n---EQ: HIGH SHELF", {"center frequency (Hz)?", "gain? (dB)", "Q (freq/bandwidth)?", nullptr}},
+    {kPeakComp, "\n---LINEAR COMPRESSOR (PEAK SENSING)", {"threshold?", "attack (msec)?", "release (msec)?", "ratio x:1?"}},
+    {kRmsComp, "\n---LINEAR COMPRESSOR (RMS SENSING)", {"threshold?", "attack (msec)?", "release (msec)?", "ratio x:1?"}},
+    {kNlcComp, "\n---NON-LINEAR (TRADITIONAL) COMPRESSOR (RMS SENSING)", {"threshold?", "sample window?", "ratio X:1?", nullptr}},
+    {kLimiter, "\n---LIMITER", {"threshold?", nullptr, nullptr, nullptr}},
+    {kRecursiveReverb, "\n---RECURSIVE REVERB", {"reverb return level?", "room length (ft)", nullptr, nullptr}},
+    {kDiscreteReverb, "\n---DELAY TAP REVERB", {"reverb return level?", "room length (ft)", "number of taps", nullptr}},
+};
+
+}  // namespace
+
+int RunPalisar(std::FILE* in, std::FILE* out, const char* path)
+{
+    AnswerReader read(in);
+    Answers a;
+    auto ask = [&](const char* text) {
+        Line(out, text);
+        std::fflush(out);
+    };
+
+    Line(out, "\n---------------------------------------------------------------");
+    Line(out, "Palisar (v 1.03.1)");
+    Line(out, "\n\nThis program will generate a fader file for Corvale.");
+    Line(out, "\nCaution: Any existing fader.txt file in this directory will be overwritten!");
+    Line(out, "\nWhich model would you like to use?");
+    Line(out, "1. Group effects and volumes by channel (channel strip style).");
+    Line(out, "2. Organize by data type (example: show all compressors together).");
+    Line(out, "3. Group a channel's effects, but keep volumes together.");
+    ask("4. Exit.");
+    read.Int(a.model);
+    if (a.model == 4) {
+        Line(out, "Exiting");
+        std::fflush(out);
+        return 1;
+    }
+
+    ask("Number of channels (1-127)?");
+    read.Int(a.channels);
+    ask("What should the default fader value be?");
+    read.Float(a.fader);
+
+    Line(out, "-- Effects --:");
+    Line(out, "1. Add all effects");
+    Line(out, "2. Choose which to add");
+    ask("3. Don't add effects");
+    read.Int(a.effectsChoice);
+    if (a.effectsChoice == 1) {
+        ask("Use default effect values (1)  or enter new values (2)?");
+        read.Int(a.valuesChoice);
+        for (auto& e : a.effects) e.selected = true;
+    } else if (a.effectsChoice == 2) {
+        for (int e = 0; e < kEffectCount; ++e) {
+            ask(kQuestions[e]);
+            int yes = 0;
+            read.Int(yes);
+            a.effects[e].selected = yes == 1;
+        }
+        ask("Use default values (1)  or enter new values (2)?");
+        read.Int(a.valuesChoice);
+    }
+
+    if (a.valuesChoice == 2) {
+        for (const ValuePrompts& p : kValuePrompts) {
+            EffectChoice& e = a.effects[p.effect];
+            if (!e.selected) continue;
+            Line(out, p.heading);
+            for (size_t k = 0; k < p.prompts.size() && p.prompts[k] != nullptr; ++k) {
+                ask(p.prompts[k]);
+                read.Float(e.values[k]);
+            }
+        }
+    }
+
+    const std::string text = BuildFaderText(a);
+    if (text.size() > kTextLimit) {
+        Line(out, "The fader file would be too large: please ask for fewer channels.");
+        std::fflush(out);
+        return 1;
+    }
+    std::FILE* f = std::fopen(path, "w+");
+    if (f == nullptr) {
+        std::fprintf(out, "Cannot create %s: the fader file was not written.\n", path);
+        std::fflush(out);
+        return 1;
+    }
+    bool ok = true;
+    if (a.effectsChoice != 4) {
+        ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    }
+    ok = std::fclose(f) == 0 && ok;
+    if (!ok) {
+        std::fprintf(out, "Error writing %s: the fader file is incomplete.\n", path);
+        std::fflush(out);
+        return 1;
+    }
+    if (a.effectsChoice != 4) {
+        Line(out, "The fader file has been created!");
+        Line(out, "Remove parenthesis around codes to activate effects.");
+    }
+    std::fflush(out);
+    return 0;
+}
+
+}  // namespace palisar
