@@ -1,1 +1,5 @@
-int main() { return 0; }  // placeholder: replaced when this module lands
+#include <cstdio>
+
+#include "quenby/quenby.h"
+
+int main(int argc, char** argv) { return quenby::RunQuenby(argc, argv, stdin, stdout); }
