@@ -17,6 +17,8 @@ struct RampState {
     double step = 0.0;       // dB per sample of a linear ramp
     double startDb = 0.0, targetDb = 0.0;
     double span = 0.0;       // target dB - start dB of a shaped ramp
+    int64_t ramp = 0;        // ramp length of the entry in progress (a 0 ramp plays as 1)
+    float shape = 1.0f;      // shape of the entry in progress
 };
 
 // Everything playback keeps between blocks; one per run, fresh in every test.
@@ -29,6 +31,9 @@ struct Playback {
 
     Playback() : vcaGain(static_cast<size_t>(kVcas) * kBlockFrames, 1.0) {}
 };
+
+// Fader level of a dB value: truncation of 10^(dB / 20) x 2^27, in double.
+int64_t DbToLevel(double dB);
 
 // Ramp state of one slot (vca = false) or VCA at song position x.
 void InterpretLevel(Playback& pb, const AutomationTables& t, int64_t x, int index, bool vca);
