@@ -1,6 +1,210 @@
-// placeholder: replaced when this module lands
 #include "corvale/audio/wav_in.h"
-int GET_ATTRIBUTES(int, const char*, WavInfo&) { return 0; }
-int64_t Float32Convert(int, int, int, int) { return 0; }
-void DecodeFrames(const unsigned char*, int64_t, int, int, int64_t*, int64_t*) {}
-void DecodeMono(const unsigned char*, int64_t, int, int64_t*) {}
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "corvale/run/console.h"
+#include "corvale/run/numeric.h"
+
+namespace {
+
+// Chunks are looked for at even byte offsets from 2 up to this one.
+constexpr int64_t kLastSearchPos = 131072;
+// Header bytes kept in memory: every search position plus the widest field read
+// relative to a format chunk found at the last one.
+constexpr size_t kHeaderBytes = static_cast<size_t>(kLastSearchPos) + 24;
+
+uint32_t Assem2(const unsigned char* b) { return uint32_t(b[0]) | (uint32_t(b[1]) << 8); }
+
+uint32_t Assem4(const unsigned char* b)
+{
+    return uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+}
+
+// First even position 2..131072 whose bytes equal tag, or -1.
+int64_t FindTag(const std::vector<unsigned char>& head, size_t got, const char* tag, size_t len)
+{
+    for (int64_t pos = 2; pos <= kLastSearchPos; pos += 2) {
+        const size_t p = static_cast<size_t>(pos);
+        if (p + len > got) return -1;
+        if (std::memcmp(head.data() + p, tag, len) == 0) return pos;
+    }
+    return -1;
+}
+
+int Reject(std::FILE* f) { std::fclose(f); return 0; }
+
+}  // namespace
+
+int GET_ATTRIBUTES(int channel, const char* path, WavInfo& info)
+{
+    (void)channel;
+    info = WavInfo{};
+    std::FILE* f = std::fopen(path, "rb");
+    if (f == nullptr) {
+        std::fprintf(g_console, "Cannot find file in track list called %s!!\n", path);
+        return 0;
+    }
+
+    std::vector<unsigned char> head(kHeaderBytes);
+    const size_t got = std::fread(head.data(), 1, head.size(), f);
+    if (std::ferror(f)) {  // e.g. a directory, which opens but cannot be read
+        std::fprintf(g_console, "Cannot read file in track list called %s!!\n", path);
+        return Reject(f);
+    }
+
+    const int64_t p = FindTag(head, got, "fmt", 3);
+    if (p < 0) {
+        std::fprintf(g_console, "Can't find format chunk in wave file!\n");
+        return Reject(f);
+    }
+    const size_t fp = static_cast<size_t>(p);
+    if (fp + 24 > got) {
+        std::fprintf(g_console, "%s has a truncated format chunk and cannot be used\n", path);
+        return Reject(f);
+    }
+    const uint32_t tag = Assem2(head.data() + fp + 8);
+    const uint32_t channels = Assem2(head.data() + fp + 10);
+    const uint32_t rate = Assem4(head.data() + fp + 12);
+    const uint32_t bits = Assem2(head.data() + fp + 22);
+
+    if (bits != 16 && bits != 24 && bits != 32) {
+        std::fprintf(g_console, "%s is not a 32 float, 24 bit pcm, or 16 bit pcm file and cannot be used\n",
+                     path);
+        return Reject(f);
+    }
+    if (bits == 32 && tag != 3) {
+        std::fprintf(g_console, "\n%s is not a 32 bit floating point format\n", path);
+        return Reject(f);
+    }
+    if (channels != 1 && channels != 2) {
+        std::fprintf(g_console, "%s has %u channels; only mono and stereo files can be used\n", path,
+                     channels);
+        return Reject(f);
+    }
+    if (rate == 0) {
+        std::fprintf(g_console, "%s has a sample rate of 0 and cannot be used\n", path);
+        return Reject(f);
+    }
+    const int bytesPerSample = static_cast<int>(bits / 8);
+
+    const int64_t q = FindTag(head, got, "data", 4);
+    if (q < 0) {
+        std::fprintf(g_console, "Cannot find data block in file %s!\n", path);
+        return Reject(f);
+    }
+    const int64_t dataStart = q + 8;
+    if (static_cast<size_t>(dataStart) > got) {
+        std::fprintf(g_console, "%s has a truncated data chunk and cannot be used\n", path);
+        return Reject(f);
+    }
+    const uint32_t dataSize = Assem4(head.data() + q + 4);
+
+    const int64_t frameBytes = static_cast<int64_t>(channels) * bytesPerSample;
+    int64_t frames = static_cast<int64_t>(dataSize) / frameBytes;
+    if (std::fseek(f, 0, SEEK_END) != 0) {
+        std::fprintf(g_console, "Cannot read file in track list called %s!!\n", path);
+        return Reject(f);
+    }
+    const long length = std::ftell(f);
+    if (length < 0) {
+        std::fprintf(g_console, "Cannot read file in track list called %s!!\n", path);
+        return Reject(f);
+    }
+    const int64_t present = (static_cast<int64_t>(length) - dataStart) / frameBytes;
+    if (present < frames) frames = present;
+    std::fclose(f);
+
+    info.channels = static_cast<int>(channels);
+    info.dataStart = dataStart;
+    info.sampleRate = rate;
+    info.frames = frames;
+    info.bytesPerSample = bytesPerSample;
+    info.bits = static_cast<int>(bits);
+    return 1;
+}
+
+int64_t Float32Convert(int b0, int b1, int b2, int b3)
+{
+    const uint32_t word = uint32_t(b0 & 0xFF) | (uint32_t(b1 & 0xFF) << 8) | (uint32_t(b2 & 0xFF) << 16) |
+                          (uint32_t(b3 & 0xFF) << 24);
+    const int e = static_cast<int>((word >> 23) & 0xFF);
+    // Infinities and NaN carry no level: they play as silence.
+    if (e == 255) return 0;
+    // Mantissa bits weighted 2^0 .. 2^-22 (exact in double), the leading one
+    // always assumed; every step below is exact, so only the truncation rounds.
+    const double m = std::ldexp(static_cast<double>(word & 0x7FFFFF), -22);
+    double v = std::ldexp(m + 2.0, e - 105);
+    if (word & 0x80000000u) v = -v;
+    return Trunc64(v);
+}
+
+namespace {
+
+inline int64_t Pcm16(const unsigned char* b)
+{
+    return static_cast<int64_t>(static_cast<signed char>(b[1])) * 65536 + static_cast<int64_t>(b[0]) * 256;
+}
+
+inline int64_t Pcm24(const unsigned char* b)
+{
+    return static_cast<int64_t>(static_cast<signed char>(b[2])) * 65536 + static_cast<int64_t>(b[1]) * 256 +
+           static_cast<int64_t>(b[0]);
+}
+
+inline int64_t Float32(const unsigned char* b) { return Float32Convert(b[0], b[1], b[2], b[3]); }
+
+template <int64_t (*Conv)(const unsigned char*), int Bytes>
+void DecodeStereo(const unsigned char* raw, int64_t frames, int64_t* left, int64_t* right)
+{
+    for (int64_t i = 0; i < frames; ++i, raw += 2 * Bytes) {
+        left[i] = Conv(raw);
+        right[i] = Conv(raw + Bytes);
+    }
+}
+
+template <int64_t (*Conv)(const unsigned char*), int Bytes>
+void DecodeBoth(const unsigned char* raw, int64_t frames, int64_t* left, int64_t* right)
+{
+    for (int64_t i = 0; i < frames; ++i, raw += Bytes) left[i] = right[i] = Conv(raw);
+}
+
+template <int64_t (*Conv)(const unsigned char*), int Bytes>
+void DecodeOne(const unsigned char* raw, int64_t frames, int64_t* out)
+{
+    for (int64_t i = 0; i < frames; ++i, raw += Bytes) out[i] = Conv(raw);
+}
+
+}  // namespace
+
+void DecodeFrames(const unsigned char* raw, int64_t frames, int channels, int bytesPerSample,
+                  int64_t* left, int64_t* right)
+{
+    if (channels == 2) {
+        switch (bytesPerSample) {
+        case 2: DecodeStereo<Pcm16, 2>(raw, frames, left, right); break;
+        case 3: DecodeStereo<Pcm24, 3>(raw, frames, left, right); break;
+        case 4: DecodeStereo<Float32, 4>(raw, frames, left, right); break;
+        default: break;
+        }
+    } else if (channels == 1) {
+        switch (bytesPerSample) {
+        case 2: DecodeBoth<Pcm16, 2>(raw, frames, left, right); break;
+        case 3: DecodeBoth<Pcm24, 3>(raw, frames, left, right); break;
+        case 4: DecodeBoth<Float32, 4>(raw, frames, left, right); break;
+        default: break;
+        }
+    }
+}
+
+void DecodeMono(const unsigned char* raw, int64_t frames, int bytesPerSample, int64_t* out)
+{
+    switch (bytesPerSample) {
+    case 2: DecodeOne<Pcm16, 2>(raw, frames, out); break;
+    case 3: DecodeOne<Pcm24, 3>(raw, frames, out); break;
+    case 4: DecodeOne<Float32, 4>(raw, frames, out); break;
+    default: break;
+    }
+}

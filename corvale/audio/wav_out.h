@@ -8,7 +8,12 @@
 
 // Creates or truncates path and writes the 44-byte header. Returns false when the
 // file could not be created or written.
+// A render longer than the header's 32-bit size fields can describe is refused
+// with a message (nothing is written).
 bool MAKE_HEADER(const char* path, uint64_t sampleRate, int bits, int channels, int64_t frames);
+
+// The longest render, in frames, whose data size still fits the header's fields.
+int64_t MaxWavFrames(int bits, int channels);
 
 // Packing of output words into little-endian bytes. Words beyond the format's
 // range are held at its largest or smallest value.
@@ -52,10 +57,16 @@ public:
     const OutputFormat& format() const { return fmt_; }
 
 private:
+    int64_t Noise();  // one draw of dither noise, already scaled to bus steps
+    static void Peak(int64_t word, int64_t frame, double& peak, int64_t& peakFrame);
+
     OutputFormat fmt_;
     RandomSource rnd_;
     OutputPeaks peaks_;
     std::vector<int64_t> mono_, words24L_, words24R_;
     std::vector<int32_t> words16L_, words16R_;
     std::vector<unsigned char> bytes_;
+    int64_t ditherOffset_ = 0;
+    int ditherModulus_ = 1;
+    int64_t shift_ = 256;  // bus value per output step: 2^16 or 2^8
 };
