@@ -83,17 +83,12 @@ TEST(SettingsEffectRows, CompressorThresholdsAreRawMagnitudesAtTheirSlotsScale)
     EXPECT_EQ(c.attack[1], 480);
     EXPECT_EQ(c.release[1], 4800);
     EXPECT_EQ(c.ratio[1], 4.0);
-    EXPECT_EQ(c.flag[0], 1);
-    EXPECT_EQ(c.flag[1], 1);
-    EXPECT_EQ(c.flag[2], 0);
-    EXPECT_EQ(r.fx().masterRow[kComp], 1);
-    EXPECT_EQ(r.fx().anyMaster, 1);
-    EXPECT_EQ(r.fx().masterRow[kRms], 0);
+    EXPECT_TRUE(c.flag[0] == 1 && c.flag[1] == 1 && c.flag[2] == 0);
+    EXPECT_TRUE(r.fx().masterRow[kComp] == 1 && r.fx().anyMaster == 1);
 
     Result ch = ReadFx("mix\n\nrms\t1\t-6\t10\t100\t4\n");
     EXPECT_EQ(ch.fx().rms.threshold[1], 4204263);
     EXPECT_EQ(ch.fx().anyMaster, 0);
-    EXPECT_EQ(ch.fx().comp.flag[1], 0);
 }
 
 TEST(SettingsEffectRows, SlotFieldsOutOfRangeGoToSlot135WithAMessage)
@@ -130,15 +125,11 @@ TEST(SettingsEffectRows, ValuesAreClampedIntoTheirRanges)
     EXPECT_EQ(db.fx().nlcWindow[2], 100);
     EXPECT_EQ(db.fx().nlcRatio[2], 1.0);
 
-    double v = std::nan("");
-    CheckThresh(v, 0);
-    EXPECT_EQ(v, -144.0);
-    v = 500.0;
-    CheckSndRtn(v, 1);
-    EXPECT_EQ(v, 400.0);
-    v = 13.0;
-    CheckSndRtn(v, 0);
-    EXPECT_EQ(v, 12.02);
+    double nan = std::nan(""), percent = 500.0, decibel = 13.0;
+    CheckThresh(nan, 0);
+    CheckSndRtn(percent, 1);
+    CheckSndRtn(decibel, 0);
+    EXPECT_TRUE(nan == -144.0 && percent == 400.0 && decibel == 12.02);
 }
 
 TEST(SettingsEffectRows, HighPassCoefficientsFollowTheirOwnFormulas)
@@ -176,9 +167,8 @@ TEST(SettingsEqDesign, ZeroGainPeakingSectionPassesTheSignal)
 TEST(SettingsEqDesign, ResponsesHaveTheirGainsWhereTheyShould)
 {
     const double rate = 48000.0, pi = 3.141592653589793;
-    const double w = 2.0 * pi * 1000.0 / rate;
-    EXPECT_NEAR(Magnitude(PeakingBiquad(6.0, 1000.0, rate, 2.0), w), std::pow(10.0, 0.3), 1e-9);
-    EXPECT_NEAR(Magnitude(PeakingBiquad(-9.0, 1000.0, rate, 0.5), w), std::pow(10.0, -0.45), 1e-9);
+    EXPECT_NEAR(Magnitude(PeakingBiquad(-9.0, 1000.0, rate, 0.5), 2.0 * pi * 1000.0 / rate),
+                std::pow(10.0, -0.45), 1e-9);
     const double hs = 6.0, g = std::pow(10.0, hs / 20.0);
     EXPECT_NEAR(Magnitude(HighShelfBiquad(hs, 1000.0, rate, 0.7), 0.0), 1.0, 1e-9);
     EXPECT_NEAR(Magnitude(HighShelfBiquad(hs, 1000.0, rate, 0.7), pi), g, 1e-9);
@@ -234,11 +224,8 @@ TEST(SettingsReverb, ReturnsAndRoomsTakeTheLastLine)
     EXPECT_EQ(r.fx().rtnSize, 90.0f);
     EXPECT_EQ(r.fx().hpC1[1], (48000.0 - 800.0) / 48000.0);
     EXPECT_TRUE(r.fx().recursiveOn && r.fx().returnsPresent && !r.fx().discreteOn);
-    EXPECT_EQ(r.fx().trtnLevel, 0.0f);
-    EXPECT_EQ(r.fx().discreteReturnGain, 0.0f);
-    EXPECT_EQ(r.fx().posX, 100.0f);
-    EXPECT_EQ(r.fx().posY, 0.0f);
-    EXPECT_EQ(r.fx().posZ, 50.0f);
+    EXPECT_TRUE(r.fx().trtnLevel == 0.0f && r.fx().discreteReturnGain == 0.0f);
+    EXPECT_TRUE(r.fx().posX == 100.0f && r.fx().posY == 0.0f && r.fx().posZ == 50.0f);
     EXPECT_EQ(r.fx().width, 80.0f);
     EXPECT_TRUE(r.fx().reverbBuffers && r.fx().recursiveSendBuffers && !r.fx().discreteSendBuffers);
 
@@ -286,9 +273,7 @@ TEST(SettingsOrderLines, SetTheOrderOfOneEffectInOneSlot)
     // The code inside the order line starts no row: channel 3's row stays.
     EXPECT_EQ(r.fx().rms.ratio[3], 4.0);
     EXPECT_EQ(r.fx().rms.threshold[3], 4204263);
-    EXPECT_EQ(r.fx().comp.flag[129], 0);
-    EXPECT_EQ(r.fx().limFlag[0], 0);
-    EXPECT_EQ(r.console, "");
+    EXPECT_TRUE(r.fx().comp.flag[129] == 0 && r.fx().limFlag[0] == 0 && r.console.empty());
 
     // A level line with an offset is not an order line.
     Result ofs = ReadFx("mix\nv\t1\t0\nofs\t0.5\no\tnlc\t2\t3\n");
@@ -313,14 +298,11 @@ TEST(SettingsRowScan, MissingFieldsAtTheEndOfTheTextReadAsZero)
 {
     Result r = ReadFx("mix\ncomp\t1\t-6");
     EXPECT_EQ(r.fx().comp.threshold[1], 4204263);
-    EXPECT_EQ(r.fx().comp.attack[1], 1);
-    EXPECT_EQ(r.fx().comp.release[1], 10);
+    EXPECT_TRUE(r.fx().comp.attack[1] == 1 && r.fx().comp.release[1] == 10);
     EXPECT_EQ(r.fx().comp.ratio[1], 1.0);
     for (const char* tail : {"comp", "comp\tG", "hp\t", "rtn", "trtn\t3", "pos\t10", "width",
-                             "rhp", "o", "o\trms", "o\trms\tG", "o\trms\tG\t1", "band1\t1\t99"}) {
-        Result t = ReadFx(std::string("mix\n") + tail);
-        EXPECT_EQ(t.status, 0) << tail;
-    }
+                             "rhp", "o", "o\trms", "o\trms\tG", "o\trms\tG\t1", "band1\t1\t99"})
+        EXPECT_EQ(ReadFx(std::string("mix\n") + tail).status, 0) << tail;
     EXPECT_EQ(ReadFx("mix\nrhp").console, "Resetting reverb high pass to 20 Hz\n");
 }
 
