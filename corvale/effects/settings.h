@@ -86,6 +86,37 @@ struct EffectSettings {
 
 struct Run;
 
+// Entries per slot in a settings table filled by ParamsFromBuffer.
+constexpr int kParamStride = 8;
+
+// Scans text for the rows of one effect code and fills table (kValueSlots x
+// stride doubles, zeroed first): entry 0 of a slot is 1.0 when a row set it,
+// entries 1..fields-1 its values in file order; the last row for a slot wins.
+// masterFlag and anyMasterFlag are raised by a row for "M", never cleared.
+void ParamsFromBuffer(const char* text, const char* code, double* table, int stride, int fields,
+                      int& masterFlag, int& anyMasterFlag);
+
+// Threshold range: mode 1 (percent) 0..100, mode 0 (decibel) -144..0. In place.
+void CheckThresh(double& value, int mode);
+// Send and return range: mode 1 (percent) 0..400, mode 0 (decibel) -144..12.02. In place.
+void CheckSndRtn(double& value, int mode);
+
+// A = 10^(gain / 40), w0 = 2 pi frequency / rate, alpha = sin(w0) / (2 Q).
+void EQSetA(double gain, double frequency, double rate, double Q, double& A, double& w0,
+            double& alpha);
+
+// Threshold or ceiling of a row (percent or dB) as a raw sample magnitude,
+// moved to bus scale for the master and submix slots.
+int64_t RawThreshold(double value, bool percent, int slot);
+
+// Biquad designs of the strip EQ (gain in dB, frequency in Hz) and of the
+// reverb filters (Q of 1).
+Biquad PeakingBiquad(double gain, double frequency, double rate, double Q);
+Biquad HighShelfBiquad(double gain, double frequency, double rate, double Q);
+Biquad LowShelfBiquad(double gain, double frequency, double rate, double Q);
+Biquad ReverbHighPass(double frequency, double rate);
+Biquad ReverbLowPass(double frequency, double rate);
+
 // Reads every effect row, order line and reverb setting of the cue sheet, and
 // writes the tap file's header when the preferences ask for one.
 // Returns 0, or an exit status when the tap file cannot be created.
