@@ -8,6 +8,10 @@
 namespace {
 
 constexpr double kSixth = 1.0 / 6.0;
+// Loaded surface values are held within +-2^59: a surface then never exceeds six
+// times that (five sixths travel on per hop), far inside 64 bits. Real bus
+// signals stay many orders of magnitude below.
+constexpr double kLoadLimit = 576460752303423488.0;
 
 struct Transfer {
     int from, to;   // surface indices 0..5 (surfaces 1..6)
@@ -145,7 +149,8 @@ int RecurseReverb(RecursiveReverbState& s, int64_t n, double rate, const double*
     const double* feed[6] = {sendLeft, sendLeft, sendRight, sendRight, sendLeft, sendRight};
     for (int k = 0; k < 6; ++k) {
         for (int64_t i = 0; i < n; ++i) {
-            surf[k][i] = Trunc64(static_cast<double>(spill[k][i]) + feed[k][i]);
+            const double v = static_cast<double>(spill[k][i]) + feed[k][i];
+            surf[k][i] = Trunc64(std::clamp(v, -kLoadLimit, kLoadLimit));
             spill[k][i] = 0;
         }
     }

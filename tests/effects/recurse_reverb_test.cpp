@@ -240,6 +240,19 @@ TEST(RecurseReverb, SendAndTransfersAreTruncatedTowardZero)
     EXPECT_EQ(b.retR[s.d13 + s.d3], 0);   // a quarter of 1 is lost
 }
 
+TEST(RecurseReverb, HugeOrInvalidSendsStayWithinRange)
+{
+    RecursiveReverbState s;
+    Buffers b;
+    b.sendL[0] = 1.0e300;
+    b.sendR[0] = -INFINITY;
+    b.sendL[1] = NAN;
+    for (int blk = 0; blk < 3; ++blk) ASSERT_EQ(Room(s, b, 200, 2.0f), 0);
+    EXPECT_EQ(s.surf[0][0], int64_t{1} << 59);
+    EXPECT_EQ(s.surf[2][0], -(int64_t{1} << 59));
+    EXPECT_EQ(s.surf[1][1], 0);
+}
+
 TEST(RecurseReverb, TailCrossesBlocksThroughSpillAndCarryLikeOneLongTimeline)
 {
     // A small room (distances 21..53, pairs up to 66) rendered in blocks of 100.
