@@ -2,6 +2,9 @@
 
 namespace {
 
+// The EQ effects' indices double as their section numbers.
+static_assert(kBand1 == 1 && kBand4 == 4 && kHshelf == 5 && kLshelf == 6);
+
 bool EffectOn(const EffectSettings& fx, int effect, int slot, bool master)
 {
     if (master) return effect != kLim && fx.masterRow[effect] != 0;
