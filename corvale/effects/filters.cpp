@@ -1,6 +1,137 @@
-// placeholder: replaced when this module lands
 #include "corvale/effects/filters.h"
-void Denormal(double*, double*, int64_t) {}
-void HPF(HpfHistory&, int64_t, int, double*, double*, double, double, int*) {}
-void EQ(EqHistory&, int64_t, int, int, double*, double*, double, double, double, double, double, int*) {}
-void Rev_EQ(RevEqHistory&, int64_t, int, double*, double*, double, double, double, double, double, int*) {}
+
+namespace {
+
+constexpr double kFloor = 0.0001;
+
+void DenormalSide(double* x, int64_t n)
+{
+    for (int64_t i = 0; i < n; ++i) {
+        const double v = x[i];
+        if (v >= 0.0 && v < kFloor)
+            x[i] = kFloor;
+        else if (v < 0.0 && v > -kFloor)
+            x[i] = -kFloor;
+    }
+}
+
+// History of one biquad side: x1, x2 inputs and y1, y2 outputs.
+struct Side {
+    double x1, x2, y1, y2;
+};
+
+struct Coeffs {
+    double b0, b1, b2, a1, a2;
+};
+
+inline double Step(const Coeffs& c, Side& s, double x)
+{
+    const double y = c.b0 * x + c.b1 * s.x1 + c.b2 * s.x2 - c.a1 * s.y1 - c.a2 * s.y2;
+    s.y2 = s.y1;
+    s.y1 = y;
+    s.x2 = s.x1;
+    s.x1 = x;
+    return y;
+}
+
+// The biquad loop shared by EQ and Rev_EQ. State 0 seeds from sample 0,
+// state 1 from samples 0 and 1 of the buffer; both leave their sample as it is.
+void RunBiquad(int64_t n, double* left, double* right, const Coeffs& c, Side& l, Side& r,
+               int& flag)
+{
+    Denormal(left, right, n);
+    for (int64_t i = 0; i < n; ++i) {
+        if (flag == 0) {
+            l = Side{left[0], 0.0, left[0], 0.0};
+            r = Side{right[0], 0.0, right[0], 0.0};
+            flag = 1;
+        } else if (flag == 1) {
+            // A section that starts in a one-frame block has no sample 1 in
+            // this block; the block's only sample stands in for it.
+            const int64_t k = n > 1 ? 1 : 0;
+            l = Side{left[k], left[0], left[k], left[0]};
+            r = Side{right[k], right[0], right[k], right[0]};
+            flag = 2;
+        } else {
+            left[i] = Step(c, l, left[i]);
+            right[i] = Step(c, r, right[i]);
+        }
+    }
+}
+
+}  // namespace
+
+void Denormal(double* left, double* right, int64_t n)
+{
+    if (n < 1) return;
+    DenormalSide(left, n);
+    DenormalSide(right, n);
+}
+
+void HPF(HpfHistory& h, int64_t n, int slot, double* left, double* right, double c1, double c2,
+         int* initFlags)
+{
+    if (n < 1 || slot < 0 || slot >= kValueSlots) return;
+    Denormal(left, right, n);
+    double xl = h.OldXL[slot], xr = h.OldXR[slot];
+    double yl = h.OldYL[slot], yr = h.OldYR[slot];
+    int& flag = initFlags[slot];
+    for (int64_t i = 0; i < n; ++i) {
+        if (flag == 0) {
+            xl = yl = left[0];
+            xr = yr = right[0];
+            flag = 1;
+            continue;
+        }
+        const double x0 = left[i];
+        const double y0 = c2 * (x0 - xl) + c1 * yl;
+        left[i] = y0;
+        xl = x0;
+        yl = y0;
+        const double x1 = right[i];
+        const double y1 = c2 * (x1 - xr) + c1 * yr;
+        right[i] = y1;
+        xr = x1;
+        yr = y1;
+    }
+    h.OldXL[slot] = xl;
+    h.OldXR[slot] = xr;
+    h.OldYL[slot] = yl;
+    h.OldYR[slot] = yr;
+}
+
+void EQ(EqHistory& h, int64_t n, int slot, int section, double* left, double* right, double b0,
+        double b1, double b2, double a1, double a2, int* initFlags)
+{
+    if (n < 1 || slot < 0 || slot >= kValueSlots || section < 0 || section > 7) return;
+    const int s = section;
+    Side l{h.in1L[slot][s], h.in2L[slot][s], h.out1L[slot][s], h.out2L[slot][s]};
+    Side r{h.in1R[slot][s], h.in2R[slot][s], h.out1R[slot][s], h.out2R[slot][s]};
+    RunBiquad(n, left, right, Coeffs{b0, b1, b2, a1, a2}, l, r, initFlags[s * kSlots + slot]);
+    h.in1L[slot][s] = l.x1;
+    h.in2L[slot][s] = l.x2;
+    h.out1L[slot][s] = l.y1;
+    h.out2L[slot][s] = l.y2;
+    h.in1R[slot][s] = r.x1;
+    h.in2R[slot][s] = r.x2;
+    h.out1R[slot][s] = r.y1;
+    h.out2R[slot][s] = r.y2;
+}
+
+void Rev_EQ(RevEqHistory& h, int64_t n, int filter, double* left, double* right, double b0,
+            double b1, double b2, double a1, double a2, int* initFlags)
+{
+    if (n < 1 || filter < 0 || filter > 3) return;
+    const int f = filter;
+    Side l{h.in1L[f], h.in2L[f], h.out1L[f], h.out2L[f]};
+    Side r{h.in1R[f], h.in2R[f], h.out1R[f], h.out2R[f]};
+    RunBiquad(n, left, right, Coeffs{b0, b1, b2, a1, a2}, l, r, initFlags[f]);
+    h.in1L[f] = l.x1;
+    h.in2L[f] = l.x2;
+    h.out1L[f] = l.y1;
+    h.out2L[f] = l.y2;
+    h.in1R[f] = r.x1;
+    h.in2R[f] = r.x2;
+    h.out1R[f] = r.y1;
+    h.out2R[f] = r.y2;
+}

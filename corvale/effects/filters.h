@@ -1,17 +1,18 @@
 // The filters of the strips and reverb sends: Denormal, the one-pole high-pass
 // (HPF), the biquad sections of the bands and shelves (EQ) and of the reverb
-// filters (Rev_EQ). Each keeps its history per slot (or reverb filter).
+// filters (Rev_EQ). Each keeps its history per slot (or reverb filter); the
+// init flags that seed the history belong to the caller.
 #pragma once
 #include <cstdint>
 
 #include "corvale/run/limits.h"
 
 struct HpfHistory {
-    double OldXL[kValueSlots] = {}, OldXR[kValueSlots] = {};
-    double OldYL[kValueSlots] = {}, OldYR[kValueSlots] = {};
+    double OldXL[kValueSlots] = {}, OldXR[kValueSlots] = {};   // previous input
+    double OldYL[kValueSlots] = {}, OldYR[kValueSlots] = {};   // previous output
 };
 
-// Indexed [slot][section], sections 1..6.
+// Indexed [slot][section], sections 1..6 (1..4 bands, 5 high shelf, 6 low shelf).
 struct EqHistory {
     double in1L[kValueSlots][8] = {}, in1R[kValueSlots][8] = {};
     double in2L[kValueSlots][8] = {}, in2R[kValueSlots][8] = {};
@@ -28,12 +29,17 @@ struct RevEqHistory {
 // Values in (-0.0001, 0.0001) become +-0.0001; exact zero becomes 0.0001.
 void Denormal(double* left, double* right, int64_t n);
 
+// One-pole high-pass: y = c2 (x - x1) + c1 y1. The first sample a slot sees
+// seeds the history and passes unchanged. initFlags is indexed by slot.
 void HPF(HpfHistory& h, int64_t n, int slot, double* left, double* right, double c1, double c2,
          int* initFlags);
 
-// section 1..6; initFlags is indexed section * 137 + slot.
+// Biquad section 1..6 of the slot, coefficients already divided by a0. The
+// first two samples of the block in which a section starts pass unchanged and
+// seed its history. initFlags is indexed section * 137 + slot.
 void EQ(EqHistory& h, int64_t n, int slot, int section, double* left, double* right, double b0,
         double b1, double b2, double a1, double a2, int* initFlags);
 
+// The same biquad for reverb filter 0..3; initFlags is indexed by filter.
 void Rev_EQ(RevEqHistory& h, int64_t n, int filter, double* left, double* right, double b0,
             double b1, double b2, double a1, double a2, int* initFlags);

@@ -1,3 +1,78 @@
-// placeholder: replaced when this module lands
 #include "corvale/effects/strip.h"
-void EffectsStrip(EffectSettings&, DspState&, int, bool, int64_t, int64_t, double*, double*) {}
+
+namespace {
+
+// The EQ effects' indices double as their section numbers.
+static_assert(kBand1 == 1 && kBand4 == 4 && kHshelf == 5 && kLshelf == 6);
+
+bool EffectOn(const EffectSettings& fx, int effect, int slot, bool master)
+{
+    if (master) return effect != kLim && fx.masterRow[effect] != 0;
+    switch (effect) {
+    case kHp: return fx.hpFlag[slot] != 0;
+    case kBand1:
+    case kBand2:
+    case kBand3:
+    case kBand4:
+    case kHshelf:
+    case kLshelf: return fx.eqFlag[effect][slot] != 0;   // the section number is the effect's index
+    case kRms: return fx.rms.flag[slot] != 0;
+    case kNlc: return fx.nlcFlag[slot] != 0;
+    case kComp: return fx.comp.flag[slot] != 0;
+    case kLim: return fx.limFlag[slot] != 0;
+    default: return false;
+    }
+}
+
+void RunEffect(EffectSettings& fx, DspState& dsp, int effect, int slot, int64_t n, double* left,
+               double* right)
+{
+    switch (effect) {
+    case kHp:
+        HPF(dsp.hpf, n, slot, left, right, fx.hpC1[slot], fx.hpC2[slot], dsp.hpInit);
+        break;
+    case kBand1:
+    case kBand2:
+    case kBand3:
+    case kBand4:
+    case kHshelf:
+    case kLshelf: {
+        const Biquad& c = fx.eq[effect][slot];
+        EQ(dsp.eq, n, slot, effect, left, right, c.b0, c.b1, c.b2, c.a1, c.a2, dsp.eqInit);
+        break;
+    }
+    case kRms:
+        RMSCOMPRESSOR(dsp.rms, slot, &fx.rms.flag[slot], n, left, right, fx.rms.attack[slot],
+                      fx.rms.release[slot], fx.rms.ratio[slot], fx.rms.threshold[slot],
+                      &dsp.rmsInit[slot]);
+        break;
+    case kNlc:
+        NonLinCOMP(dsp.nlc, slot, n, left, right, fx.nlcWindow[slot], fx.nlcRatio[slot],
+                   fx.nlcThreshold[slot], &dsp.nlcInit[slot]);
+        break;
+    case kComp:
+        PEAKCOMPRESSOR(dsp.peak, slot, &fx.comp.flag[slot], n, left, right, fx.comp.attack[slot],
+                       fx.comp.release[slot], fx.comp.ratio[slot], fx.comp.threshold[slot]);
+        break;
+    case kLim:
+        LIMITER(slot, n, left, right, fx.limCeiling[slot]);
+        break;
+    default: break;
+    }
+}
+
+}  // namespace
+
+void EffectsStrip(EffectSettings& fx, DspState& dsp, int slot, bool master, int64_t /*pos*/,
+                  int64_t n, double* left, double* right)
+{
+    if (master) slot = 0;
+    if (n < 1 || slot < 0 || slot >= kValueSlots) return;
+    for (int position = 1; position <= 11; ++position) {
+        for (int effect = 0; effect < kStripEffects; ++effect) {
+            if (fx.order[effect][slot] != position) continue;
+            if (!EffectOn(fx, effect, slot, master)) continue;
+            RunEffect(fx, dsp, effect, slot, n, left, right);
+        }
+    }
+}

@@ -17,14 +17,18 @@ struct DspState {
     PeakCompHistory peak;
     NlcHistory nlc;
     int hpInit[kSlots] = {};
-    int eqInit[8 * kSlots] = {};
+    int eqInit[8 * kSlots] = {};     // section * 137 + slot
     int revEqInit[4] = {};
     int rmsInit[kSlots] = {};
     int nlcInit[kSlots] = {};
 };
 
-// Runs the strip of slot over n frames of the work buffers, in place. The master
-// strip (master = true) takes the master row flags as effect flags and has no
-// limiter step. Compressor states live in the settings' flags and change here.
+// Runs the strip of slot over n frames of the work buffers, in place. Each
+// effect runs at the position given by its own order number; one outside 1..11
+// never runs. The master strip (master = true, slot 0) takes the master row
+// flags as effect flags and slot 0's values, and has no limiter step. The
+// compressor states live in the settings' comp and rms flags and change here.
+// pos is the song frame of the block's first frame (not used by the effects).
+// Slots outside 0..135 have no effect values and pass unchanged.
 void EffectsStrip(EffectSettings& fx, DspState& dsp, int slot, bool master, int64_t pos,
                   int64_t n, double* left, double* right);
