@@ -249,3 +249,18 @@ int ReadLatePrefs(const ControlFile& prefsFile, const std::string& title, int64_
     prefs.outbits = bits == 16 ? 16 : 24;
     return 0;
 }
+
+// The data size of a WAV file and its header fields are 32-bit: refuses a
+// render whose data (+ 36) would not fit, saying how long a render may be.
+bool RenderFitsWav(const Prefs& prefs, double sampleRate)
+{
+    const uint64_t frameBytes = static_cast<uint64_t>(prefs.outbits / 8) * (prefs.mono ? 1u : 2u);
+    const uint64_t maxFrames = (UINT32_MAX - 36u) / frameBytes;
+    if (prefs.renderCount >= 0 && static_cast<uint64_t>(prefs.renderCount) <= maxFrames) return true;
+    std::fprintf(g_console,
+                 "Error: the render is too long for a WAV file. The longest render possible at %i bits %s is "
+                 "%llu frames (%.2f seconds).\n",
+                 prefs.outbits, prefs.mono ? "mono" : "stereo", static_cast<unsigned long long>(maxFrames),
+                 static_cast<double>(maxFrames) / sampleRate);
+    return false;
+}

@@ -55,3 +55,8 @@ int ReadEarlyPrefs(const ControlFile& prefsFile, Prefs& prefs);
 // (127 characters) or launch command (255 characters) that is too long.
 int ReadLatePrefs(const ControlFile& prefsFile, const std::string& title, int64_t songLength,
                   double sampleRate, Prefs& prefs);
+
+// The data size of a WAV file is a 32-bit field: true when the render window's
+// data (+ 36 header bytes) fits in the output format; otherwise prints the
+// longest render possible for the format (frames and seconds) and returns false.
+bool RenderFitsWav(const Prefs& prefs, double sampleRate);

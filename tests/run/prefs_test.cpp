@@ -326,3 +326,31 @@ TEST(LatePrefs, MissingValuesAtTheEndOfTheTextDoNotCrash)
     EXPECT_EQ(pre.prefs.renderStart, 60 * 44100);
     EXPECT_EQ(ReadLate("\npre").out, "Checking Preferences...\n");
 }
+
+TEST(RenderSize, DataOf4GiBOrMoreIsRefusedWithTheLongestPossibleRender)
+{
+    // 24-bit stereo: 6 bytes a frame; data + 36 must stay below 2^32.
+    const uint64_t maxStereo24 = (4294967295ull - 36) / 6;
+    Prefs p;
+    p.renderCount = static_cast<int64_t>(maxStereo24);
+    ConsoleCapture out;
+    EXPECT_TRUE(RenderFitsWav(p, 44100.0));
+    EXPECT_EQ(out.Take(), "");
+    p.renderCount += 1;
+    EXPECT_FALSE(RenderFitsWav(p, 44100.0));
+    char expected[200];
+    std::snprintf(expected, sizeof expected,
+                  "Error: the render is too long for a WAV file. The longest render possible at 24 bits stereo is "
+                  "%llu frames (%.2f seconds).\n",
+                  static_cast<unsigned long long>(maxStereo24), static_cast<double>(maxStereo24) / 44100.0);
+    EXPECT_EQ(out.Take(), expected);
+
+    // 16-bit mono: 2 bytes a frame.
+    p.outbits = 16;
+    p.mono = true;
+    p.renderCount = static_cast<int64_t>((4294967295ull - 36) / 2);
+    EXPECT_TRUE(RenderFitsWav(p, 48000.0));
+    p.renderCount += 1;
+    EXPECT_FALSE(RenderFitsWav(p, 48000.0));
+    EXPECT_NE(out.Take().find("16 bits mono is 2147483629 frames"), std::string::npos);
+}
