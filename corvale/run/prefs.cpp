@@ -55,6 +55,22 @@ bool HasKeyword(const char* body, const char* key)
 
 int FieldCount(int v) { return v >= 1 && v <= 3 ? v : 3; }
 
+// Frame arithmetic on positions that hostile values may have pushed to the ends
+// of the range: held at the range's end instead of overflowing.
+int64_t SatSub(int64_t a, int64_t b)
+{
+    int64_t r;
+    if (__builtin_sub_overflow(a, b, &r)) return b < 0 ? INT64_MAX : INT64_MIN;
+    return r;
+}
+
+int64_t SatAdd(int64_t a, int64_t b)
+{
+    int64_t r;
+    if (__builtin_add_overflow(a, b, &r)) return b < 0 ? INT64_MIN : INT64_MAX;
+    return r;
+}
+
 }  // namespace
 
 int64_t ReadTimeFields(Tokens& t, int fields, double sampleRate)
@@ -205,12 +221,12 @@ int ReadLatePrefs(const ControlFile& prefsFile, const std::string& title, int64_
         });
         prefs.xinPoint = xin;
         start = xin;
-        count = xoutSet ? xout - xin : songLength - xin;
+        count = xoutSet ? SatSub(xout, xin) : SatSub(songLength, xin);
         head = TrimFrames(headSec, sampleRate, songLength);
         tail = TrimFrames(tailSec, sampleRate, songLength);
     }
-    count = count - head - tail;
-    start = start + head;
+    count = SatSub(SatSub(count, head), tail);
+    start = SatAdd(start, head);
     if (count < 0 || start < 0 || (!prefs.preview && start >= songLength)) {
         std::fprintf(g_console, "Head or tail set incorrectly in preferences!\n");
         return 2;

@@ -247,6 +247,9 @@ TEST(LatePrefs, AWindowWithoutFramesOrOutsideTheSongIsAnError)
         EXPECT_EQ(r.status, 2) << body;
         EXPECT_EQ(r.out, "Checking Preferences...\nHead or tail set incorrectly in preferences!\n") << body;
     }
+    // Positions far outside any song end in the same error, not in overflow.
+    EXPECT_EQ(ReadLate("\npre\toff\nxfields\t1\nxin\t-1e30\nxout\t1e30\n").status, 2);
+    EXPECT_EQ(ReadLate("\npre\toff\nxfields\t1\nxin\t1e30\nhead\t1\n").status, 2);
     // No song at all outside preview mode.
     EXPECT_EQ(ReadLate("\npre\toff\n", 0).status, 2);
     EXPECT_EQ(ReadLate("\npre\toff\nxfields\t1\nxin\t8\nhead\t1\ntail\t1\n").status, 0);
