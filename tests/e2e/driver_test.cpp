@@ -106,16 +106,6 @@ TEST_F(Corvale, VerbosityZeroPrintsNoBanner)
     EXPECT_EQ(out_, "tracks.txt file was not found.\nCreate the file and run again.\nExiting...\n");
 }
 
-TEST_F(Corvale, PreferencesAreLineCheckedBeforeTheBanner)
-{
-    Write("prefs.txt", "begin\nverbo\t\t2\nend\n");
-    EXPECT_EQ(Run(), 2);
-    EXPECT_EQ(out_,
-              "\n>>>  Warning: extra tab on line 2 of preferences file.\n"
-              "Corvale version 1.164 (w20e)\n"
-              "tracks.txt file was not found.\nCreate the file and run again.\nExiting...\n");
-}
-
 TEST_F(Corvale, TheFirstArgumentNamesTheTrackList)
 {
     Write("prefs.txt", kDefaultPrefs);

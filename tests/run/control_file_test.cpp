@@ -28,7 +28,7 @@ std::string Checks(const std::string& body, LineCheck kind)
 
 }  // namespace
 
-TEST(ControlFileBody, StartsAtTheLineFeedAfterTheFirstBegin)
+TEST(ControlFileBody, StartsAtTheLineFeedAfterTheFirstBeginAndTheTextAtItsFirstNul)
 {
     ControlFile f = LoadText("free notes\nbegin here\nverbo\t1\nbegin\nend\n");
     EXPECT_STREQ(f.body(), "\nverbo\t1\nbegin\nend\n");
@@ -36,20 +36,15 @@ TEST(ControlFileBody, StartsAtTheLineFeedAfterTheFirstBegin)
 
     // A word that merely contains "begin" also starts the body.
     EXPECT_STREQ(LoadText("xbeginx\tjunk\nv\t1\t0\n").body(), "\nv\t1\t0\n");
-}
 
-TEST(ControlFileBody, IsTheWholeTextWithoutBegin)
-{
+    // Without "begin" the body is the whole text.
     EXPECT_STREQ(LoadText("verbo\t0\nend\n").body(), "verbo\t0\nend\n");
     EXPECT_STREQ(LoadText("").body(), "");
-}
 
-TEST(ControlFileBody, TextEndsAtTheFirstNulByte)
-{
-    const std::string text("begin\npre\ton\n\0outbits\t16\n", 25);
-    ControlFile f = LoadText(text);
-    EXPECT_EQ(f.text, "begin\npre\ton\n");
-    EXPECT_STREQ(f.body(), "\npre\ton\n");
+    // The text ends at the first NUL byte.
+    const ControlFile cut = LoadText(std::string("begin\npre\ton\n\0outbits\t16\n", 25));
+    EXPECT_EQ(cut.text, "begin\npre\ton\n");
+    EXPECT_STREQ(cut.body(), "\npre\ton\n");
 }
 
 TEST(ControlFileBody, BeginWithoutALineBreakLeavesAnEmptyBodyWithAWarning)
@@ -62,13 +57,6 @@ TEST(ControlFileBody, BeginWithoutALineBreakLeavesAnEmptyBodyWithAWarning)
     std::fclose(f);
     EXPECT_STREQ(file.body(), "");
     EXPECT_NE(out.Take().find("\"begin\" in prefs.txt is not followed by a line break"), std::string::npos);
-}
-
-TEST(ControlFileBody, AVeryLongLineLoadsWhole)
-{
-    const std::string longLine(100000, 'x');
-    ControlFile f = LoadText("begin\n" + longLine + "\nend");
-    EXPECT_EQ(std::string(f.body()), "\n" + longLine + "\nend");
 }
 
 TEST(LineChecks, PreferencesWarnOfTabPairsTrailingTabsAndTabSpaces)
