@@ -1,6 +1,162 @@
-// placeholder: replaced when this module lands
 #include "corvale/run/control_file.h"
-bool LoadControlStream(std::FILE*, ControlFile&) { return false; }
-void CheckLines(const char*, LineCheck) {}
-bool LoadPreferences(const char*, ControlFile&) { return false; }
-int LoadFaderFile(const char*, int, ControlFile&) { return 2; }
+
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "corvale/run/console.h"
+#include "corvale/run/limits.h"
+#include "corvale/run/text.h"
+
+const char kDefaultPrefsText[] = "begin\npre\toff\nstart\t0\t0\t0\nlength\t0\noutbits\t24\n\nend\n";
+
+size_t FindBody(const std::string& text)
+{
+    const size_t begin = text.find("begin");
+    if (begin == std::string::npos) return 0;
+    const size_t lf = text.find('\n', begin);
+    return lf == std::string::npos ? text.size() : lf;
+}
+
+bool LoadControlStream(std::FILE* f, ControlFile& file, const char* name)
+{
+    file.text.clear();
+    file.bodyStart = 0;
+    file.loaded = false;
+    if (f == nullptr) return false;
+    if (std::fseek(f, 0, SEEK_END) != 0) return false;
+    const long size = std::ftell(f);
+    // The size is a signed 32-bit count; anything else (a directory, a huge file)
+    // cannot be a control file.
+    if (size < 0 || size >= INT32_MAX) return false;
+    std::rewind(f);
+    std::string buf(static_cast<size_t>(size), '\0');
+    const size_t got = size > 0 ? std::fread(buf.data(), 1, buf.size(), f) : 0;
+    if (std::ferror(f)) return false;
+    buf.resize(got);
+    const size_t nul = buf.find('\0');
+    if (nul != std::string::npos) buf.resize(nul);
+    file.text = std::move(buf);
+    file.bodyStart = FindBody(file.text);
+    if (file.bodyStart == file.text.size() && file.text.find("begin") != std::string::npos) {
+        std::fprintf(g_console,
+                     ">> Warning: \"begin\" in %s is not followed by a line break; the file is taken as empty.\n",
+                     name ? name : "a control file");
+    }
+    file.loaded = true;
+    return true;
+}
+
+void CheckLines(const char* body, LineCheck kind)
+{
+    std::string copy(body ? body : "");
+    std::vector<char*> lines;
+    const int count = pointToLines(copy.data(), lines);
+    const char* file = kind == LineCheck::kPreferences ? "preferences" : "fader";
+    for (int i = 0; i < count; ++i) {
+        const char* line = lines[static_cast<size_t>(i)];
+        const int number = i + 1;
+        const size_t len = std::strlen(line);
+        switch (kind) {
+        case LineCheck::kPreferences:
+        case LineCheck::kFader:
+            if (std::strstr(line, "\t\t") != nullptr)
+                std::fprintf(g_console, "\n>>>  Warning: extra tab on line %i of %s file.\n", number, file);
+            if (len > 0 && line[len - 1] == '\t')
+                std::fprintf(g_console, "\n>>>  Warning: extra tab on line %i of %s file.\n", number, file);
+            if (std::strstr(line, "\t ") != nullptr)
+                std::fprintf(g_console, "\n>>>  Warning: extra space on line %i of %s file.\n", number, file);
+            break;
+        case LineCheck::kTracksSpace:
+            if (std::strchr(line, '\t') != nullptr)
+                std::fprintf(g_console, "\n>>>  Warning: Tab found on line %i of tracks file:\n", number);
+            break;
+        case LineCheck::kTracksTab:
+            if (std::strstr(line, "  ") != nullptr)
+                std::fprintf(g_console, "\n>>>  Warning: Extra space found on line %i of tracks file.\n", number);
+            break;
+        }
+    }
+}
+
+int LoadControlFile(const char* path, ControlFile& file)
+{
+    std::FILE* f = std::fopen(path, "r");
+    if (f == nullptr) return 1;
+    if (!LoadControlStream(f, file, path)) {
+        std::fprintf(g_console, ">> Warning: the file %s could not be read; it is taken as empty.\n", path);
+        file.text.clear();
+        file.bodyStart = 0;
+        file.loaded = true;
+    }
+    std::fclose(f);
+    return 0;
+}
+
+namespace {
+// Creates name in the working directory ("w+"), writes text and loads it back
+// from the same stream. Returns false after a message when that fails.
+bool WriteDefault(const char* name, const std::string& text, ControlFile& file)
+{
+    std::FILE* f = std::fopen(name, "w+");
+    if (f == nullptr) {
+        std::fprintf(g_console, "Error: %s could not be created in the working directory.\n", name);
+        return false;
+    }
+    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fflush(f) == 0;
+    if (!written) {
+        std::fclose(f);
+        std::fprintf(g_console, "Error: %s could not be written in the working directory.\n", name);
+        return false;
+    }
+    if (!LoadControlStream(f, file, name)) {
+        // Read back from memory what was just written.
+        file.text = text;
+        file.bodyStart = FindBody(file.text);
+        file.loaded = true;
+    }
+    std::fclose(f);
+    return true;
+}
+}  // namespace
+
+bool LoadPreferences(const char* path, ControlFile& file)
+{
+    if (LoadControlFile(path, file) != 0) {
+        std::fprintf(g_console, "\nWarning: prefs.txt file was not found...\n");
+        if (!WriteDefault("prefs.txt", kDefaultPrefsText, file)) return false;
+        std::fprintf(g_console, "...created one for you.\n");
+    }
+    CheckLines(file.body(), LineCheck::kPreferences);
+    return true;
+}
+
+std::string DefaultFaderText(int channelCount, float level)
+{
+    std::string text = "begin\ntest_mix\n\nt\t0\t0\t0\n";
+    const int lines = channelCount < kMaxChannels ? channelCount : kMaxChannels;
+    char line[96];
+    for (int ch = 1; ch <= lines; ++ch) {
+        std::snprintf(line, sizeof line, "v\t%i\t%.1f\n", ch, static_cast<double>(level));
+        text += line;
+    }
+    text += "end\n";
+    return text;
+}
+
+int LoadFaderFile(const char* path, int channelCount, ControlFile& file, std::FILE* in)
+{
+    if (LoadControlFile(path, file) == 0) return 0;
+    std::fprintf(g_console, "faders.txt file was not found\n");
+    std::fprintf(g_console, "Enter the default fader value or -999 to exit.\n");
+    std::fflush(g_console);
+    std::fflush(stdout);
+    float level = 0.0f;
+    if (in == nullptr || std::fscanf(in, "%f", &level) != 1) level = 0.0f;
+    // "nan" and "inf" are not levels: they count as nothing numeric.
+    if (!std::isfinite(level)) level = 0.0f;
+    if (level == -999.0f) return 1;
+    return WriteDefault("faders.txt", DefaultFaderText(channelCount, level), file) ? 0 : 2;
+}

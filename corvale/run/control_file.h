@@ -15,8 +15,14 @@ struct ControlFile {
     const char* body() const { return text.c_str() + bodyStart; }
 };
 
-// Reads an open stream into file (text and body). Returns false when nothing could be read.
-bool LoadControlStream(std::FILE* f, ControlFile& file);
+// Reads an open stream into file (text and body). Returns false when the stream
+// could not be read (file then holds an empty text). name, when given, names the
+// file in the warning printed for a "begin" without a line break after it.
+bool LoadControlStream(std::FILE* f, ControlFile& file, const char* name = nullptr);
+
+// Finds the body of text: the offset of the first line feed after the first
+// "begin", 0 without "begin", text.size() when "begin" has no line feed after it.
+size_t FindBody(const std::string& text);
 
 // Which file a set of line checks is for.
 enum class LineCheck { kPreferences, kFader, kTracksSpace, kTracksTab };
@@ -24,12 +30,24 @@ enum class LineCheck { kPreferences, kFader, kTracksSpace, kTracksTab };
 // Runs the layout checks over the lines of body and prints their warnings.
 void CheckLines(const char* body, LineCheck kind);
 
+// Opens and loads path. Returns 1 when the file cannot be opened (file untouched),
+// 0 otherwise; a file that opens but cannot be read is taken as empty after a warning.
+int LoadControlFile(const char* path, ControlFile& file);
+
 // Loads the preferences file at path; when it cannot be opened writes and loads
-// the default "prefs.txt" with its two messages. Returns false only when even the
-// default could not be written (after saying so).
+// the default "prefs.txt" with its two messages. Then runs the preferences line
+// checks. Returns false only when even the default could not be written (after
+// saying so).
 bool LoadPreferences(const char* path, ControlFile& file);
 
 // Loads the cue sheet at path; when it cannot be opened runs the dialogue that
-// writes the default "faders.txt" for channelCount channels. Returns 0 to go on,
-// or the exit status (1 after -999, 2 when the default cannot be written).
-int LoadFaderFile(const char* path, int channelCount, ControlFile& file);
+// reads a level from in and writes the default "faders.txt" for channelCount
+// channels. Returns 0 to go on, or the exit status (1 after -999, 2 when the
+// default cannot be written).
+int LoadFaderFile(const char* path, int channelCount, ControlFile& file, std::FILE* in = stdin);
+
+// The text of the default cue sheet for channelCount channels at level.
+std::string DefaultFaderText(int channelCount, float level);
+
+// The exact content of the default preferences file.
+extern const char kDefaultPrefsText[];

@@ -1,3 +1,91 @@
-// placeholder: replaced when this module lands
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+
+#include "corvale/audio/wav_out.h"
+#include "corvale/report/report.h"
+#include "corvale/run/console.h"
+#include "corvale/run/numeric.h"
 #include "corvale/run/run.h"
-int RunCorvale(int, char**) { return 2; }
+
+namespace {
+
+int Exit(int status)
+{
+    std::fflush(g_console);
+    std::fflush(stdout);
+    return status;
+}
+
+}  // namespace
+
+int RunCorvale(int argc, char** argv)
+{
+    auto run = std::make_unique<Run>();
+    run->startClock = std::clock();
+    if (argc > 1) run->trackListName = argv[1];
+    if (argc > 2) run->faderName = argv[2];
+    if (argc > 3) run->prefsName = argv[3];
+    Prefs& prefs = run->prefs;
+
+    // Preferences, banner, directories and the track-list layout.
+    if (!LoadPreferences(run->prefsName.c_str(), run->prefsFile)) return Exit(2);
+    prefs.verbo = ReadVerbo(run->prefsFile);
+    if (prefs.verbo == 2) std::fprintf(g_console, "Corvale version 1.164 (w20e)\n");
+    if (const int status = ReadEarlyPrefs(run->prefsFile, prefs)) return Exit(status);
+
+    // The track list.
+    if (LoadControlFile(run->trackListName.c_str(), run->trackFile) != 0) {
+        std::fprintf(g_console, "tracks.txt file was not found.\n");
+        std::fprintf(g_console, "Create the file and run again.\n");
+        std::fprintf(g_console, "Exiting...\n");
+        return Exit(2);
+    }
+    if (prefs.verbo >= 2)
+        CheckLines(run->trackFile.body(), prefs.tlistTab ? LineCheck::kTracksTab : LineCheck::kTracksSpace);
+    CountTracks(run->trackFile, prefs, run->tracks);
+
+    // The cue sheet (or the dialogue that writes a default one).
+    if (const int status = LoadFaderFile(run->faderName.c_str(), run->tracks.count, run->cue.file))
+        return Exit(status);
+
+    PrepareCueSheet(prefs.verbo, run->cue);
+    DecodeTrackList(run->trackFile, prefs, run->tracks);
+
+    if (prefs.verbo == 2) std::fprintf(g_console, "Read file headers.\n");
+    if (const int status = CheckSampleRates(run->tracks)) return Exit(status);
+
+    PlaceTracks(run->cue.text(), run->tracks);
+    if (prefs.verbo == 2)
+        std::fprintf(g_console, "Sample Rate: %u\n", static_cast<unsigned>(Trunc64(run->tracks.sampleRate)));
+
+    std::srand(static_cast<unsigned>(std::time(nullptr) % 3600));
+
+    if (const int status = ReadLatePrefs(run->prefsFile, run->cue.title, run->tracks.songLength,
+                                         run->tracks.sampleRate, prefs))
+        return Exit(status);
+
+    // The output header.
+    if (!RenderFitsWav(prefs, run->tracks.sampleRate)) return Exit(2);
+    if (!MAKE_HEADER(prefs.outName.c_str(), static_cast<uint64_t>(Trunc64(run->tracks.sampleRate)), prefs.outbits,
+                     prefs.mono ? 1 : 2, prefs.renderCount)) {
+        std::fprintf(g_console, "Error: the output file %s could not be created.\n", prefs.outName.c_str());
+        return Exit(2);
+    }
+
+    if (const int status = ReadCueSheet(*run)) return Exit(status);
+    if (const int status = RunMix(*run)) return Exit(status);
+
+    if (prefs.verbo > 0) std::fprintf(g_console, "\nDone!  Created the file: %s\n\n", prefs.outName.c_str());
+    CreateTextFiles(*run);
+
+    std::fflush(g_console);
+    std::fflush(stdout);
+    if (prefs.launchSet) {
+        const int ignored = std::system(prefs.launch.c_str());
+        (void)ignored;
+    }
+    return 0;
+}

@@ -1,4 +1,282 @@
-// placeholder: replaced when this module lands
 #include "corvale/run/prefs.h"
-int ReadEarlyPrefs(const ControlFile&, Prefs&) { return 0; }
-int ReadLatePrefs(const ControlFile&, const std::string&, int64_t, double, Prefs&) { return 0; }
+
+#include <cmath>
+#include <cstring>
+
+#include "corvale/run/console.h"
+#include "corvale/run/control_file.h"
+#include "corvale/run/limits.h"
+#include "corvale/run/numeric.h"
+#include "corvale/run/text.h"
+
+namespace {
+
+// A text value of the rest of the line, last occurrence wins. Returns false after
+// a message when a value is longer than maxLen.
+bool ReadText(const char* body, const char* key, const char* delims, size_t maxLen, std::string& value,
+              bool& set)
+{
+    bool ok = true;
+    ScanKeyword(body, key, [&](Tokens& t) {
+        const char* v = t.Next(delims);
+        if (v == nullptr) return true;
+        if (std::strlen(v) > maxLen) {
+            std::fprintf(g_console, "Error: %s in preferences file is longer than %zu characters.\n", key, maxLen);
+            ok = false;
+            return false;
+        }
+        value = v;
+        set = true;
+        return true;
+    });
+    return ok;
+}
+
+// An integer of one field or of the rest of the line, last occurrence wins.
+template <class Apply>
+void ReadInt(const char* body, const char* key, const char* delims, Apply&& apply)
+{
+    ScanKeyword(body, key, [&](Tokens& t) {
+        apply(AtoI(t.Next(delims)));
+        return true;
+    });
+}
+
+// A keyword that stands alone.
+bool HasKeyword(const char* body, const char* key)
+{
+    bool found = false;
+    ScanKeyword(body, key, [&](Tokens&) {
+        found = true;
+        return false;
+    });
+    return found;
+}
+
+int FieldCount(int v) { return v >= 1 && v <= 3 ? v : 3; }
+
+// Frame arithmetic on positions that hostile values may have pushed to the ends
+// of the range: held at the range's end instead of overflowing.
+int64_t SatSub(int64_t a, int64_t b)
+{
+    int64_t r;
+    if (__builtin_sub_overflow(a, b, &r)) return b < 0 ? INT64_MAX : INT64_MIN;
+    return r;
+}
+
+int64_t SatAdd(int64_t a, int64_t b)
+{
+    int64_t r;
+    if (__builtin_add_overflow(a, b, &r)) return b < 0 ? INT64_MIN : INT64_MAX;
+    return r;
+}
+
+}  // namespace
+
+int64_t ReadTimeFields(Tokens& t, int fields, double sampleRate)
+{
+    float min = 0.0f, sec = 0.0f, ms = 0.0f;
+    if (fields == 1) {
+        sec = AtoFf(t.Next("\n"));
+    } else if (fields == 2) {
+        min = AtoFf(t.Next("\t"));
+        sec = AtoFf(t.Next("\n"));
+    } else {
+        min = AtoFf(t.Next("\t"));
+        sec = AtoFf(t.Next("\t"));
+        ms = AtoFf(t.Next("\n"));
+    }
+    const double seconds = static_cast<double>(min) * 60.0 + static_cast<double>(sec) +
+                           static_cast<double>(ms) / 1000.0;
+    return Trunc64(seconds * sampleRate);
+}
+
+int ReadVerbo(const ControlFile& prefsFile)
+{
+    int verbo = 2;
+    ReadInt(prefsFile.body(), "verbo", "\t\n", [&](int v) { verbo = v; });
+    return verbo;
+}
+
+int ReadEarlyPrefs(const ControlFile& prefsFile, Prefs& prefs)
+{
+    const char* body = prefsFile.body();
+    prefs.verbo = ReadVerbo(prefsFile);
+    if (!ReadText(body, "mixdir", "\n", kPathMax, prefs.mixdir, prefs.mixdirSet)) return 2;
+    if (!ReadText(body, "predir", "\n", kPathMax, prefs.predir, prefs.predirSet)) return 2;
+    if (!ReadText(body, "bakdir", "\n", kPathMax, prefs.bakdir, prefs.bakdirSet)) return 2;
+    if (!ReadText(body, "wavdir", "\n", kPathMax, prefs.wavdir, prefs.wavdirSet)) return 2;
+    ReadInt(body, "tlist", "\t\n", [&](int v) {
+        if (v == 0 || v == 1) prefs.tlist = v;
+    });
+    if (HasKeyword(body, "tlist=tab")) prefs.tlistTab = true;
+    return 0;
+}
+
+namespace {
+
+// Preview mode: the first "pre" decides; "start" and "length" are read from the
+// tokens after its line. Returns 0 or the exit status of a bad start.
+int ReadPreview(const char* body, int64_t songLength, double sampleRate, Prefs& prefs, bool& lengthSet,
+                int64_t& start, int64_t& length)
+{
+    bool found = false;
+    int status = 0;
+    ScanKeyword(body, "pre", [&](Tokens& t) {
+        found = true;
+        const char* v = t.Next("\n");
+        if (v == nullptr || std::strcmp(v, "on") != 0) return false;
+        prefs.preview = true;
+        if (prefs.predirSet)
+            prefs.outName = prefs.predir + "preview.wav";
+        else if (prefs.mixdirSet)
+            prefs.outName = prefs.mixdir + "preview.wav";
+        else
+            prefs.outName = "preview.wav";
+        if (prefs.verbo == 2) std::fprintf(g_console, "Running in Preview Mode\n");
+        for (const char* tok = t.Next("\t\n"); tok != nullptr; tok = t.Next("\t\n")) {
+            if (std::strcmp(tok, "end") == 0) break;
+            if (std::strcmp(tok, "start") == 0) {
+                start = ReadTimeFields(t, prefs.sfields, sampleRate);
+                if (start > songLength) {
+                    std::fprintf(g_console, "Error: Preview start time in preferences file exceeds song length\n");
+                    status = 2;
+                    break;
+                }
+                if (start < 0) {
+                    std::fprintf(g_console, "Error: Preview start time in preferences is less than zero.\n");
+                    status = 2;
+                    break;
+                }
+            } else if (std::strcmp(tok, "length") == 0) {
+                length = Trunc64(AtoF(t.Next("\n")) * sampleRate);
+                lengthSet = true;
+            }
+        }
+        return false;
+    });
+    if (!found) std::fprintf(g_console, "Preview mode not specified.\n");
+    return status;
+}
+
+// head or tail in frames: seconds x rate in single precision, rounded down,
+// used only from 2 frames up to below the song length.
+int64_t TrimFrames(float seconds, double sampleRate, int64_t songLength)
+{
+    const float frames = std::floor(seconds * static_cast<float>(sampleRate));
+    const int64_t n = Trunc64(static_cast<double>(frames));
+    return n >= 2 && n < songLength ? n : 0;
+}
+
+}  // namespace
+
+int ReadLatePrefs(const ControlFile& prefsFile, const std::string& title, int64_t songLength,
+                  double sampleRate, Prefs& prefs)
+{
+    const char* body = prefsFile.body();
+
+    if (!ReadText(body, "oname", "\n", kPathMax, prefs.oname, prefs.onameSet)) return 2;
+    prefs.mixName = prefs.onameSet ? prefs.oname : title;
+    if (prefs.mixName.size() > static_cast<size_t>(kPathMax)) {
+        std::fprintf(g_console, "Error: the mix title is longer than %i characters; set oname in the preferences file.\n",
+                     kPathMax);
+        return 2;
+    }
+    prefs.outName = (prefs.mixdirSet ? prefs.mixdir : std::string()) + prefs.mixName + ".wav";
+
+    ReadInt(body, "sfields", "\n", [&](int v) { prefs.sfields = FieldCount(v); });
+    if (prefs.verbo == 2) std::fprintf(g_console, "Checking Preferences...\n");
+
+    bool lengthSet = false;
+    int64_t previewStart = 0, previewLength = 0;
+    if (const int status = ReadPreview(body, songLength, sampleRate, prefs, lengthSet, previewStart, previewLength))
+        return status;
+
+    ReadInt(body, "xfields", "\n", [&](int v) { prefs.xfields = FieldCount(v); });
+
+    int64_t start = 0, count = 0, head = 0, tail = 0;
+    if (prefs.preview) {
+        start = previewStart;
+        count = lengthSet ? previewLength : songLength;
+    } else {
+        float headSec = 0.0f, tailSec = 0.0f;
+        ScanKeyword(body, "head", [&](Tokens& t) {
+            headSec = AtoFf(t.Next("\t\n"));
+            return true;
+        });
+        ScanKeyword(body, "tail", [&](Tokens& t) {
+            tailSec = AtoFf(t.Next("\t\n"));
+            return true;
+        });
+        int64_t xin = 0, xout = 0;
+        bool xoutSet = false;
+        ScanKeyword(body, "xin", [&](Tokens& t) {
+            xin = ReadTimeFields(t, prefs.xfields, sampleRate);
+            return true;
+        });
+        ScanKeyword(body, "xout", [&](Tokens& t) {
+            xout = ReadTimeFields(t, prefs.xfields, sampleRate);
+            xoutSet = true;
+            return true;
+        });
+        prefs.xinPoint = xin;
+        start = xin;
+        count = xoutSet ? SatSub(xout, xin) : SatSub(songLength, xin);
+        head = TrimFrames(headSec, sampleRate, songLength);
+        tail = TrimFrames(tailSec, sampleRate, songLength);
+    }
+    count = SatSub(SatSub(count, head), tail);
+    start = SatAdd(start, head);
+    if (count < 0 || start < 0 || (!prefs.preview && start >= songLength)) {
+        std::fprintf(g_console, "Head or tail set incorrectly in preferences!\n");
+        return 2;
+    }
+    prefs.renderStart = start;
+    prefs.renderCount = count;
+
+    if (HasKeyword(body, "v=percent")) {
+        prefs.percent = true;
+        if (prefs.verbo == 2) std::fprintf(g_console, "Faders using percent.\n");
+    }
+    if (HasKeyword(body, "tempo")) {
+        prefs.tempo = true;
+        if (prefs.verbo == 2) std::fprintf(g_console, "Tempo mode on.\n");
+    }
+    if (!ReadText(body, "launch", "\t\n", kNameMax, prefs.launch, prefs.launchSet)) return 2;
+    ScanKeyword(body, "mono", [&](Tokens& t) {
+        float g = dBtoRatio(AtoFf(t.Next("\n")), 1.0f);
+        if (!(g >= 0.125f && g <= 1.0f)) g = 0.5f;
+        prefs.mono = true;
+        prefs.monoGain = g;
+        return true;
+    });
+    ScanKeyword(body, "dbps", [&](Tokens& t) {
+        prefs.dbps = AtoF(t.Next("\n"));
+        return true;
+    });
+    ReadInt(body, "dither", "\n", [&](int v) {
+        if (v >= 0 && v <= 8)
+            prefs.dither = v;
+        else
+            std::fprintf(g_console, "Dither is set out of range (0-8)\n");
+    });
+    int bits = 24;
+    CodetoInt(body, "outbits", bits);
+    prefs.outbits = bits == 16 ? 16 : 24;
+    return 0;
+}
+
+// The data size of a WAV file and its header fields are 32-bit: refuses a
+// render whose data (+ 36) would not fit, saying how long a render may be.
+bool RenderFitsWav(const Prefs& prefs, double sampleRate)
+{
+    const uint64_t frameBytes = static_cast<uint64_t>(prefs.outbits / 8) * (prefs.mono ? 1u : 2u);
+    const uint64_t maxFrames = (UINT32_MAX - 36u) / frameBytes;
+    if (prefs.renderCount >= 0 && static_cast<uint64_t>(prefs.renderCount) <= maxFrames) return true;
+    std::fprintf(g_console,
+                 "Error: the render is too long for a WAV file. The longest render possible at %i bits %s is "
+                 "%llu frames (%.2f seconds).\n",
+                 prefs.outbits, prefs.mono ? "mono" : "stereo", static_cast<unsigned long long>(maxFrames),
+                 static_cast<double>(maxFrames) / sampleRate);
+    return false;
+}

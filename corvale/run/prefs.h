@@ -34,13 +34,29 @@ struct Prefs {
 };
 
 struct ControlFile;
+class Tokens;
+
+// Reads 1 to 3 time fields (seconds; minutes, seconds; minutes, seconds,
+// milliseconds) from the tokens, every field but the last ended by a tab, the last
+// by the line end, each in single precision; returns the frame position
+// (min x 60 + sec + ms / 1000) x rate in double, truncated toward zero.
+int64_t ReadTimeFields(Tokens& tokens, int fields, double sampleRate);
+
+// The verbosity level of the preferences (verbo, default 2).
+int ReadVerbo(const ControlFile& prefsFile);
 
 // Reads verbo, mixdir, predir, bakdir, wavdir, tlist and tlist=tab.
-// Returns 0, or an exit status when a value cannot be used (e.g. a prefix too long).
+// Returns 0, or 2 after a message when a prefix is longer than 127 characters.
 int ReadEarlyPrefs(const ControlFile& prefsFile, Prefs& prefs);
 
 // Reads the remaining keywords and computes the output name and render window
 // for the song length and sample rate. title is the mix title of the cue sheet.
-// Returns 0, or the exit status of a render-window error (after its message).
+// Returns 0, or 2 after the message of a render-window error or of a name
+// (127 characters) or launch command (255 characters) that is too long.
 int ReadLatePrefs(const ControlFile& prefsFile, const std::string& title, int64_t songLength,
                   double sampleRate, Prefs& prefs);
+
+// The data size of a WAV file is a 32-bit field: true when the render window's
+// data (+ 36 header bytes) fits in the output format; otherwise prints the
+// longest render possible for the format (frames and seconds) and returns false.
+bool RenderFitsWav(const Prefs& prefs, double sampleRate);
