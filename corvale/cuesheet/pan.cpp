@@ -30,13 +30,14 @@ int ReadSlotField(Tokens& tokens)
     return checkValI(static_cast<int>(slot), 1);
 }
 
-// Balance: the far side fades linearly, the near side stays at unity.
+// Balance: the far side fades linearly, the near side stays at unity. (p is
+// widened so that an unchecked value cannot overflow.)
 void StereoGains(int p, float& left, float& right)
 {
     left = 1.0f;
     right = 1.0f;
-    if (p > 0) left = static_cast<float>(100 - p) / 100.0f;
-    if (p < 0) right = static_cast<float>(100 + p) / 100.0f;
+    if (p > 0) left = static_cast<float>(100 - int64_t{p}) / 100.0f;
+    if (p < 0) right = static_cast<float>(100 + int64_t{p}) / 100.0f;
 }
 
 // Mono pan law: the centre sits law dB down on both sides, the near side
@@ -53,11 +54,11 @@ void MonoGains(int p, float law, float& left, float& right)
         left = c;
         right = c;
     } else if (p > 0) {
-        left = static_cast<float>(100 - p) * c / 100.0f;
+        left = static_cast<float>(100 - int64_t{p}) * c / 100.0f;
         right = dBtoRatio(static_cast<float>(p) * law / 100.0f, 1.0f) * c;
     } else {
-        left = dBtoRatio(static_cast<float>(-p) * law / 100.0f, 1.0f) * c;
-        right = static_cast<float>(100 + p) * c / 100.0f;
+        left = dBtoRatio(static_cast<float>(-int64_t{p}) * law / 100.0f, 1.0f) * c;
+        right = static_cast<float>(100 + int64_t{p}) * c / 100.0f;
     }
 }
 
