@@ -36,7 +36,8 @@ struct DelayHistory {
 
 // Builds left[i] and right[i] for i in first..end-1 of a delay-panned mono channel
 // from its decoded samples x (same indexing). historyStart is end - 255 for blocks
-// of 256 frames or more, else end (history left as it is).
+// of 256 frames or more, else end (history left as it is). A delay beyond the
+// 255 samples the history holds is used as 255.
 void DELAY_PAN(DelayHistory& history, int64_t first, int64_t end, int channel,
                const PanSettings& pan, const int64_t* x, int64_t* left, int64_t* right,
                int64_t historyStart);
