@@ -154,6 +154,7 @@ int CuePass(Run& run)
             const double seconds = AtoF(tokens.Next("\n"));
             if (cursor.kind != Target::kFader) continue;   // only "v" entries move
             shift = static_cast<float>(seconds * ctx.rate);
+            if (std::isnan(shift)) shift = 0.0f;   // not a number: no shift
             int64_t& time = t.time[cursor.entry][cursor.index];
             time = Trunc64(static_cast<double>(time) + static_cast<double>(shift));
         } else if (std::strcmp(tok, "shape") == 0) {

@@ -182,7 +182,8 @@ int ReadTimeLine(Tokens& tokens, const TimeContext& ctx, Timing& timing)
 
 void ReadIncLine(Tokens& tokens, const TimeContext& ctx, Timing& timing)
 {
-    const double seconds = AtoF(tokens.Next("\n"));
+    double seconds = AtoF(tokens.Next("\n"));
+    if (std::isnan(seconds)) seconds = 0.0;   // not a number: no move
     timing.current = Trunc64(static_cast<double>(timing.current) + seconds * ctx.rate);
 }
 

@@ -58,10 +58,11 @@ TEST(Routing, SubListMovesChannelsOffTheDirectBus)
 
 TEST(Routing, LaterSubLineReplacesTheListAndChannelsMayFeedSeveralSubmixes)
 {
-    const auto r = Route("\nsub\t2\t1,3\nsub\t4\t3,5\nsub\t2\t6\n");
+    const auto r = Route("\nsub\t2\t1,3\nsub\t4\t3,5\nsub\t2\t6\nend\nsub\t2\t7\n");
     EXPECT_EQ(r->routing.route[1][2], 0);   // the first list of 2 was replaced
     EXPECT_EQ(r->routing.route[1][0], 1);
     EXPECT_EQ(r->routing.route[6][2], 1);
+    EXPECT_EQ(r->routing.route[7][2], 0);   // after "end"
     EXPECT_EQ(r->routing.route[3][4], 1);
     EXPECT_EQ(r->routing.route[5][4], 1);
     EXPECT_EQ(r->routing.route[3][0], 0);
@@ -83,14 +84,6 @@ TEST(Routing, OutOfRangeSubmixAndChannelsAreReported)
             EXPECT_EQ(r->routing.subOn[s], 0) << s;
         }
     }
-}
-
-TEST(Routing, SubZeroListAndLinesAfterEndChangeNothingUnexpected)
-{
-    const auto r = Route("\nsub\t0\t5\nend\nsub\t1\t5\n");
-    EXPECT_EQ(r->routing.route[5][0], 1);
-    EXPECT_EQ(r->routing.route[5][1], 0);
-    EXPECT_EQ(r->routing.subOn[1], 0);
 }
 
 TEST(Routing, ListsLongerThan511CharactersAreRejected)
@@ -155,21 +148,6 @@ TEST(Solos, SoloSilencesTheDirectBusAndEveryOtherSubmix)
     const auto none = Route("\nsubso\t0\nsubso\t9\n");
     EXPECT_EQ(none->routing.subOn[0], 1);
     EXPECT_EQ(none->active[1], 1);
-}
-
-TEST(Mutes, FeederMutesLookOnlyAtTheListedChannels)
-{
-    Routing routing;
-    routing.subOn[1] = 1;
-    routing.route[2][1] = 1;
-    std::array<int, kChannelRows> active{};
-    active.fill(1);
-    CheckFeederMutes(routing, active.data(), 3);
-    EXPECT_EQ(active[0], 1);
-    EXPECT_EQ(active[1], 0);
-    EXPECT_EQ(active[2], 1);
-    EXPECT_EQ(active[3], 0);
-    EXPECT_EQ(active[4], 1);
 }
 
 TEST(Vca, ListedSlotsFollowTheirVca)

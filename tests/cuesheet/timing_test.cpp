@@ -248,10 +248,12 @@ TEST(Inc, MovesTheTimeWithoutChecksOrCount)
     const TimeContext ctx = Context(48000.0, 100);
     Timing timing;
     timing.current = 1000;
-    Tokens tokens("0.7\n-1\n");
+    Tokens tokens("0.7\n-1\nnan\n");
     ReadIncLine(tokens, ctx, timing);
     // The seconds stay in double precision: 0.7 in float would give 33599.
     EXPECT_EQ(timing.current, 1000 + 33600);
+    ReadIncLine(tokens, ctx, timing);
+    EXPECT_EQ(timing.current, 1000 + 33600 - 48000);
     ReadIncLine(tokens, ctx, timing);
     EXPECT_EQ(timing.current, 1000 + 33600 - 48000);
     EXPECT_EQ(timing.entries, 0);
