@@ -1,4 +1,82 @@
-// placeholder: replaced when this module lands
 #include "corvale/cuesheet/cuesheet.h"
-void PrepareCueSheet(int, CueSheet&) {}
-int ReadCueSheet(Run&) { return 0; }
+
+#include <climits>
+#include <cstring>
+
+#include "corvale/run/console.h"
+#include "corvale/run/numeric.h"
+#include "corvale/run/run.h"
+#include "corvale/run/text.h"
+
+void PrepareCueSheet(int verbo, CueSheet& cue)
+{
+    if (verbo >= 2) CheckLines(cue.file.body(), LineCheck::kFader);
+    cue.body = cue.file.body();
+    if (cue.body.find(' ') != std::string::npos) RemoveSpaces(cue.body);
+
+    Tokens lines(cue.body);
+    const char* first = lines.Next("\n");
+    cue.title = first ? first : "";
+}
+
+int ReadSlotField(Tokens& tokens, bool* master)
+{
+    const char* field = tokens.Next("\t");
+    long slot;
+    if (field != nullptr && std::strcmp(field, "G") == 0) {
+        const long n = AtoL(tokens.Next("\t"));
+        slot = (n > INT_MAX || n < INT_MIN) ? -1 : 127 + n;
+    } else if (field != nullptr && std::strcmp(field, "M") == 0) {
+        slot = 0;
+        if (master) *master = true;
+    } else {
+        slot = AtoL(field);
+    }
+    if (slot < INT_MIN || slot > INT_MAX) slot = -1;
+    return checkValI(static_cast<int>(slot), 1);
+}
+
+TimeContext CueTimeContext(const Run& run)
+{
+    TimeContext ctx;
+    ctx.rate = run.tracks.sampleRate;
+    ctx.songLength = run.tracks.songLength;
+    ctx.tempo = run.prefs.tempo;
+    ctx.xin = run.prefs.xinPoint;
+    ctx.announce = run.prefs.verbo == 2;
+    return ctx;
+}
+
+int ReadCueSheet(Run& run)
+{
+    const char* body = run.cue.text();
+    const char* prefs = run.prefsFile.body();
+    const TimeContext ctx = CueTimeContext(run);
+
+    // Routing first: the feeder mutes switch channels off before anything else.
+    ReadRouting(body, run.tracks.channels(), run.tracks.active.data(), run.routing);
+    ReadVcaAssignment(body, run.routing);
+
+    // Time settings, then the cue pass that uses them.
+    ReadOffset(prefs, ctx, run.timing);
+    if (run.prefs.tempo) {
+        if (const int status = ReadTempoMap(body, ctx, run.timing)) return status;
+    }
+    ReadTimeFields(prefs, ctx, run.timing);
+    if (const int status = CuePass(run)) return status;
+
+    // The passes that refine what the cue pass collected.
+    DelayPanPass(run);
+    TrimPass(run);
+    ScalePass(run);
+    MasterTrimPass(run);
+    FxGainPass(run);
+    PanCheck(run.pan);
+    LevelCheck(run.automation);
+    OrderWarnings(run.automation);
+    DefaultRamps(run.automation, run.tracks.channels(), run.tracks.sampleRate, run.prefs.dbps);
+    RampClamp(run.automation, run.tracks.channels());
+    PanLawAndGains(run);
+
+    return ReadEffectSettings(run);
+}

@@ -13,12 +13,23 @@ struct CueSheet {
 };
 
 struct Run;
+struct TimeContext;
+class Tokens;
 
 // Line checks (verbosity 2 or more), space removal and the title.
 void PrepareCueSheet(int verbo, CueSheet& cue);
 
 // The reading passes after the output header, in their fixed order: routing,
 // offset, tempo map, time fields, the cue pass, dp, trim, scale, mtrim, fxg, the
-// checks with default ramps and the start state, the pan law, the effect rows.
+// checks with default ramps, the pan law, the effect rows.
 // Returns 0, or the exit status of a fatal error (after its message).
 int ReadCueSheet(Run& run);
+
+// Reads a slot field from tokens, just after its code: a channel number, "G" and a
+// submix number n (slot 127 + n), or "M" (slot 0; *master is then set when given).
+// A slot outside 0..135 becomes 135 with the channel-range message.
+int ReadSlotField(Tokens& tokens, bool* master = nullptr);
+
+// What the time readers need from the run: rate, song length, tempo mode, xin
+// point and the announce flag (verbosity level 2).
+TimeContext CueTimeContext(const Run& run);

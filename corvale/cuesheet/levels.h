@@ -46,6 +46,13 @@ struct Run;
 // The cue pass. Returns 0, or the exit status of a time-entry error.
 int CuePass(Run& run);
 
+// The level check of "v" and "vca" lines: value in percent (0..400) or dB (up to
+// 12.02, -144 at least), clamped with its warning; entry counts from 1. A value
+// that is not a number becomes the bottom of the range.
+double CheckFader(double value, bool percent, int slot, int entry);
+// Fader level of a checked value: truncation of (10^(dB / 20) or percent / 100) x 2^27.
+int64_t FaderLevel(double value, bool percent);
+
 // The passes after the cue pass, in the order the reader calls them.
 void TrimPass(Run& run);
 void ScalePass(Run& run);

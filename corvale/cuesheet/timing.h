@@ -33,7 +33,8 @@ struct TimeContext {
 
 // `offset` lines of the preferences text.
 void ReadOffset(const char* prefsBody, const TimeContext& ctx, Timing& timing);
-// "tmap" lines (tempo mode only). Returns 0 or the exit status 2 after its message.
+// "tmap" lines (tempo mode only). Returns 0 or the exit status 2 after its message
+// (no section at all, or a tempo that is not a positive finite number).
 int ReadTempoMap(const char* body, const TimeContext& ctx, Timing& timing);
 // `tfields` lines of the preferences text.
 void ReadTimeFields(const char* prefsBody, const TimeContext& ctx, Timing& timing);
@@ -43,7 +44,10 @@ void ReadTimeFields(const char* prefsBody, const TimeContext& ctx, Timing& timin
 int ReadTimeLine(Tokens& tokens, const TimeContext& ctx, Timing& timing);
 // An "inc" line whose code was just read: moves the current time on.
 void ReadIncLine(Tokens& tokens, const TimeContext& ctx, Timing& timing);
-// The frame of a musical time against the tempo map (without the offset checks).
+// The frame of a musical time against the tempo map, automation offset included
+// (the song-length and zero checks are the caller's).
 int64_t MusicalTime(const Timing& timing, float bar, float beat, float tick);
+// The frame of a clock time, automation offset included (no checks).
+int64_t ClockTime(const Timing& timing, double rate, float minutes, float seconds, float millis);
 // The closing count message of the cue pass.
 void AnnounceTimeEntries(const TimeContext& ctx, const Timing& timing);
