@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "corvale/cuesheet/cuesheet.h"
 #include "corvale/cuesheet/levels.h"
 #include "corvale/run/console.h"
 #include "corvale/run/numeric.h"
@@ -18,16 +19,6 @@ namespace {
 constexpr int64_t kLevelCeiling = 536870912;  // 2^29, +12.04 dB
 constexpr double kDefaultRampRate = 192.0;    // dB per second
 
-// A slot field: a channel number, "G" and a submix number in the next field,
-// or "M" (no digits, so 0: the master). Out of range gives slot 135.
-int ReadSlotField(Tokens& tokens)
-{
-    const char* field = tokens.Next("\t");
-    int64_t slot = AtoI(field);
-    if (field != nullptr && std::strcmp(field, "G") == 0) slot = 127 + int64_t{AtoI(tokens.Next("\t"))};
-    if (slot < 0 || slot >= kSlots) slot = -1;  // let the check report it
-    return checkValI(static_cast<int>(slot), 1);
-}
 
 // Entry count of a slot or VCA, never beyond the table.
 int Entries(int count) { return std::clamp(count, 0, kEntries); }

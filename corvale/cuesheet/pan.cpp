@@ -2,6 +2,7 @@
 // the pan law with the pan gains of every slot, the delays of delay-panned
 // channels, and DELAY_PAN, which remembers the last 255 samples of each side
 // of a channel from block to block.
+#include "corvale/cuesheet/cuesheet.h"
 #include "corvale/cuesheet/pan.h"
 
 #include <algorithm>
@@ -19,16 +20,6 @@ namespace {
 constexpr float kDefaultPanLaw = 3.0f;
 constexpr int kHistory = 255;  // samples of a side kept for the next block
 
-// A slot field: a channel number, "G" and a submix number in the next field,
-// or "M" (no digits, so 0: the master). Out of range gives slot 135.
-int ReadSlotField(Tokens& tokens)
-{
-    const char* field = tokens.Next("\t");
-    int64_t slot = AtoI(field);
-    if (field != nullptr && std::strcmp(field, "G") == 0) slot = 127 + int64_t{AtoI(tokens.Next("\t"))};
-    if (slot < 0 || slot >= kSlots) slot = -1;  // let the check report it
-    return checkValI(static_cast<int>(slot), 1);
-}
 
 // Balance: the far side fades linearly, the near side stays at unity. (p is
 // widened so that an unchecked value cannot overflow.)

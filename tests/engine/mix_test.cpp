@@ -243,8 +243,8 @@ TEST(Mix, BlocksJoinWithoutASeamAndProgressIsReported)
 {
     Session s;
     const size_t n = 150000;
-    std::vector<int32_t> a = Signal(n, 20000, 51);
-    std::vector<int32_t> b = Signal(n, 20000, 52);
+    std::vector<int32_t> a = Signal(n, 16000, 51);
+    std::vector<int32_t> b = Signal(n, 16000, 52);
     s.Wav("a.wav", MakeWav(1, 16, 48000, a));
     s.Wav("b.wav", MakeWav(1, 16, 48000, b));
     s.Prefs("begin\ndither\t0\npan\t0\noutbits\t16\nend\n");
