@@ -194,11 +194,52 @@ void FillVCA(Playback& pb, const AutomationTables& t, int64_t pos, int64_t n, in
     }
 }
 
+bool SteadyGains(const Playback& pb, const AutomationTables& t, int64_t pos, int64_t n, int slot,
+                 int64_t polarity, double divisor, float gainL, float gainR, const int* vcaAssign,
+                 double& applyL, double& applyR)
+{
+    if (slot < 0 || slot >= kSlots || n <= 0) return false;
+    if (vcaAssign && vcaAssign[slot] > 0 && vcaAssign[slot] < kVcas) return false;
+    const RampState& st = pb.slot[slot];
+    if (st.current != st.target) return false;
+    // An entry reached inside the block starts a move.
+    const int j = st.next;
+    if (j >= 0 && j < st.limit && j < kEntries) {
+        const int64_t at = t.time[j][slot];
+        if (at >= pos && at - pos < n) return false;
+    }
+    // Without a move the running level is the current level, so a zero crossing
+    // recomputes exactly these gains; when they are the ones already applied,
+    // every sample of the block is scaled by them whatever its sign.
+    const double l = static_cast<double>(static_cast<float>(st.current * polarity) * gainL) / divisor;
+    const double r = static_cast<double>(static_cast<float>(st.current * polarity) * gainR) / divisor;
+    if (l != pb.ApplyLeft[slot] || r != pb.ApplyRight[slot]) return false;
+    applyL = l;
+    applyR = r;
+    return true;
+}
+
+void SteadyEnd(Playback& pb, int slot, int64_t lastL, int64_t lastR)
+{
+    pb.OldPolarL[slot] = Sign(lastL);
+    pb.OldPolarR[slot] = Sign(lastR);
+}
+
 void AUTOMATE(Playback& pb, const AutomationTables& t, int64_t pos, int64_t n, int slot,
               int64_t* left, int64_t* right, int64_t polarity, double divisor, float gainL,
               float gainR, const int* vcaAssign)
 {
     if (slot < 0 || slot >= kSlots || n <= 0 || !left || !right) return;
+
+    double steadyL, steadyR;
+    if (SteadyGains(pb, t, pos, n, slot, polarity, divisor, gainL, gainR, vcaAssign, steadyL, steadyR)) {
+        SteadyEnd(pb, slot, left[n - 1], right[n - 1]);
+        for (int64_t i = 0; i < n; ++i) {
+            left[i] = Trunc64(static_cast<double>(left[i]) * steadyL);
+            right[i] = Trunc64(static_cast<double>(right[i]) * steadyR);
+        }
+        return;
+    }
 
     int vcaNo = vcaAssign ? vcaAssign[slot] : 0;
     if (vcaNo < 0 || vcaNo >= kVcas) vcaNo = 0;
