@@ -232,6 +232,14 @@ std::vector<Session> Sessions()
                  "t\t0\t5\t0\n"
                  "v\t3\t-40\nrmp\t0.6\n"
                  "end\n"});
+    // Unity gains everywhere (linear pan law): the integer samples pass the fader
+    // as whole multiples of 256; one track starts inside a block, one channel
+    // feeds a submix and a send.
+    s.push_back({"unity", Prefs("oname\tuni\npan\t0\n"),
+                 "begin\nuni_mix\nsstamp\t4\t1000\nsub\t1\t5\n"
+                 "t\t0\t0\t0\nv\t1\t0\nv\t2\t0\nv\t3\t0\nv\t4\t0\nv\t5\t0\nv\tG\t1\t-2\n"
+                 "rev\t5\t-6\nrtn\t-3\t50\n"
+                 "end\n"});
     // Render windows: preview, export in and out, head and tail. The tracks start
     // at different song frames.
     const std::string placed =
@@ -265,6 +273,11 @@ const std::map<std::string, std::map<std::string, std::string>> kGolden = {
         {"auto.wav", "bec69eb061eae77bc6386b98a3d1f9d65ebec87dc5551e7bfcd95e25fac7c173"},
         {"faders_auto.txt", "fb2b9745d07468e6dd9e08dedb26e30094a97b1e70176fbfcb1b235b3cd66cd5"},
         {"stats_auto.txt", "2a46a4d31c5e9934a6f85da72cb293624a869741ee91d42e9aa1dd225efc1000"},
+    }},
+    {"unity", {
+        {"faders_uni.txt", "8178edc05a017245b2c21c68bfd1c410cf600c35ce4bb72a5ca35062f2ad6289"},
+        {"stats_uni.txt", "ce03da521a3c8a22006fe41e6bd4abafa0ce079163cfafeea9d811650129724e"},
+        {"uni.wav", "84a7e115a71996ea316711688b1f1a13656e1bf4d193ff509b5098c69514262d"},
     }},
     {"preview", {
         {"faders_win.txt", "6fcb5c14cfb955a7e8836fcde3a3f2b181c2ee476d1f1ac6bd27635dd77e5709"},
