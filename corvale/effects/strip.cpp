@@ -76,3 +76,14 @@ void EffectsStrip(EffectSettings& fx, DspState& dsp, int slot, bool master, int6
         }
     }
 }
+
+bool StripIdle(const EffectSettings& fx, int slot, bool master)
+{
+    if (master) slot = 0;
+    if (slot < 0 || slot >= kValueSlots) return true;
+    for (int effect = 0; effect < kStripEffects; ++effect) {
+        const int position = fx.order[effect][slot];
+        if (position >= 1 && position <= 11 && EffectOn(fx, effect, slot, master)) return false;
+    }
+    return true;
+}

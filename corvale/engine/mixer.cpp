@@ -106,6 +106,101 @@ void GainClipTruncate(double* workL, double* workR, int64_t n, double gain, bool
     }
 }
 
+// One stored 16-bit or 24-bit sample at 24-bit scale.
+template <int Bytes>
+inline int64_t PcmSample(const unsigned char* b)
+{
+    if constexpr (Bytes == 2)
+        return static_cast<int64_t>(static_cast<int32_t>((uint32_t{b[0]} << 16) | (uint32_t{b[1]} << 24)) >> 8);
+    else
+        return static_cast<int64_t>(
+            static_cast<int32_t>((uint32_t{b[0]} << 8) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 24)) >> 8);
+}
+
+// The channel stage of a 16/24-bit channel whose strip does nothing, whose effects
+// gain is 1.0 and whose fader gains are steady over the block: decoding, fader
+// and peaks in one pass. Such samples lie within -2^23 .. 2^23 - 1, so the double
+// copy of the strip, the clip test and the truncation back change nothing, and
+// the fader scale (applyL, applyR) is the only arithmetic. With Add the result is
+// added to one bus and the frames outside [first, last) are skipped (they are
+// silence); otherwise it is written to outL/outR, silence included. Returns the
+// block's last input samples for the fader's sign memory.
+template <int Bytes, int Channels, bool Unity, bool Add>
+void PlainChannel(const unsigned char* raw, int64_t first, int64_t last, int64_t n, double applyL,
+                  double applyR, int64_t* outL, int64_t* outR, double& peakL, double& peakR,
+                  int64_t& lastInL, int64_t& lastInR)
+{
+    if (!Add) {
+        for (int64_t i = 0; i < first; ++i) outL[i] = outR[i] = 0;
+        for (int64_t i = last; i < n; ++i) outL[i] = outR[i] = 0;
+    }
+    const unsigned char* p = raw;
+    if constexpr (Unity) {
+        // Unity fader and pan at the channel site: x * 256.0 is exact, so the
+        // product is the integer x * 256, and |x| peaks as an integer.
+        int64_t pl = 0, pr = 0;
+        for (int64_t i = first; i < last; ++i, p += Channels * Bytes) {
+            const int64_t l = PcmSample<Bytes>(p) * 256;
+            const int64_t r = Channels == 2 ? PcmSample<Bytes>(p + Bytes) * 256 : l;
+            const int64_t al = l < 0 ? -l : l;
+            const int64_t ar = r < 0 ? -r : r;
+            pl = al > pl ? al : pl;
+            pr = ar > pr ? ar : pr;
+            if (Add) {
+                outL[i] += l;
+                outR[i] += r;
+            } else {
+                outL[i] = l;
+                outR[i] = r;
+            }
+        }
+        if (static_cast<double>(pl) > peakL) peakL = static_cast<double>(pl);
+        if (static_cast<double>(pr) > peakR) peakR = static_cast<double>(pr);
+    } else {
+        double pl = peakL, pr = peakR;
+        for (int64_t i = first; i < last; ++i, p += Channels * Bytes) {
+            const int64_t x = PcmSample<Bytes>(p);
+            const int64_t y = Channels == 2 ? PcmSample<Bytes>(p + Bytes) : x;
+            const int64_t l = Trunc64(static_cast<double>(x) * applyL);
+            const int64_t r = Trunc64(static_cast<double>(y) * applyR);
+            const double al = std::fabs(static_cast<double>(l));
+            const double ar = std::fabs(static_cast<double>(r));
+            if (al > pl) pl = al;
+            if (ar > pr) pr = ar;
+            if (Add) {
+                outL[i] += l;
+                outR[i] += r;
+            } else {
+                outL[i] = l;
+                outR[i] = r;
+            }
+        }
+        peakL = pl;
+        peakR = pr;
+    }
+    lastInL = lastInR = 0;
+    if (last == n && last > first) {
+        const unsigned char* q = raw + (last - 1 - first) * Channels * Bytes;
+        lastInL = PcmSample<Bytes>(q);
+        lastInR = Channels == 2 ? PcmSample<Bytes>(q + Bytes) : lastInL;
+    }
+}
+
+template <int Bytes, int Channels>
+void PlainChannelFor(bool unity, bool add, const unsigned char* raw, int64_t first, int64_t last, int64_t n,
+                     double applyL, double applyR, int64_t* outL, int64_t* outR, double& peakL,
+                     double& peakR, int64_t& lastInL, int64_t& lastInR)
+{
+    if (unity && add)
+        PlainChannel<Bytes, Channels, true, true>(raw, first, last, n, applyL, applyR, outL, outR, peakL, peakR, lastInL, lastInR);
+    else if (unity)
+        PlainChannel<Bytes, Channels, true, false>(raw, first, last, n, applyL, applyR, outL, outR, peakL, peakR, lastInL, lastInR);
+    else if (add)
+        PlainChannel<Bytes, Channels, false, true>(raw, first, last, n, applyL, applyR, outL, outR, peakL, peakR, lastInL, lastInR);
+    else
+        PlainChannel<Bytes, Channels, false, false>(raw, first, last, n, applyL, applyR, outL, outR, peakL, peakR, lastInL, lastInR);
+}
+
 class MixEngine {
 public:
     explicit MixEngine(Run& run) : run_(run) {}
@@ -115,6 +210,7 @@ private:
     int OpenStreams();
     int CloseStreams();
     void ChannelStage(int c, int64_t pos, int64_t n);
+    void ChannelGeneral(int c, int64_t pos, int64_t n, int64_t first, int64_t last);
     int BusStage(int64_t pos, int64_t n);
     int RunDiscrete(int64_t n);
     int RunRecursive(int64_t n);
@@ -223,7 +319,89 @@ void MixEngine::ChannelStage(int c, int64_t pos, int64_t n)
     const size_t got = std::fread(raw_.data(), 1, want, f);
     if (got < want) std::memset(raw_.data() + got, 0, want - got);
 
-    // Decode from the first frame that carries track data.
+    // Frames [first, last) carry track data; from the track end on, silence and
+    // the channel plays no more.
+    const int64_t trackEnd = offset + info.frames;
+    int64_t last = n;
+    if (trackEnd < pos + n) {
+        const int64_t from = trackEnd - pos > 0 ? trackEnd - pos : 0;
+        last = from > first ? from : first;
+        tracks.active[c] = 0;
+    }
+
+    const Routing& routing = run_.routing;
+    const EffectSettings& fx = run_.fx;
+    const bool revSend = !fx.masterRev && !fx.masterTrev && fx.recursiveOn && fx.revFlag[c];
+    const bool trevSend = !fx.masterRev && !fx.masterTrev && fx.discreteOn && fx.trevFlag[c];
+    int buses = 0, bus = 0;
+    for (int s = 0; s < kSubmixes; ++s) {
+        if (routing.route[c][s] == 1 && routing.subOn[s] == 1) {
+            ++buses;
+            bus = s;
+        }
+    }
+
+    double applyL = 0, applyR = 0;
+    const bool plainInput = (info.bytesPerSample == 2 || info.bytesPerSample == 3) &&
+                            (info.channels == 2 || (info.channels == 1 && run_.pan.delayPan[c] == 0));
+    if (plainInput && run_.pan.fxGain[c] == 1.0 && StripIdle(fx, c, false) &&
+        SteadyGains(*playback_, run_.automation, pos, n, c, run_.pan.polarity[c], kChannelDivisor,
+                    run_.pan.gainL[c], run_.pan.gainR[c], routing.vcaAssign.data(), applyL, applyR)) {
+        // The lean path: nothing but the fader scale happens to these samples.
+        const bool add = buses == 1 && !revSend && !trevSend;
+        const bool unity = applyL == 256.0 && applyR == 256.0;
+        int64_t* outL = add ? subL_[bus].data() : L;
+        int64_t* outR = add ? subR_[bus].data() : R;
+        int64_t lastL = 0, lastR = 0;
+        auto run = [&](auto kernel) {
+            kernel(unity, add, raw_.data(), first, last, n, applyL, applyR, outL, outR, run_.stats.peakL[c],
+                   run_.stats.peakR[c], lastL, lastR);
+        };
+        if (info.channels == 2)
+            info.bytesPerSample == 2 ? run(PlainChannelFor<2, 2>) : run(PlainChannelFor<3, 2>);
+        else
+            info.bytesPerSample == 2 ? run(PlainChannelFor<2, 1>) : run(PlainChannelFor<3, 1>);
+        SteadyEnd(*playback_, c, lastL, lastR);
+        if (add) return;
+    } else {
+        ChannelGeneral(c, pos, n, first, last);
+    }
+
+    // Routing into the submix buses.
+    for (int s = 0; s < kSubmixes && buses > 0; ++s) {
+        if (routing.route[c][s] != 1 || routing.subOn[s] != 1) continue;
+        int64_t* bl = subL_[s].data();
+        int64_t* br = subR_[s].data();
+        for (int64_t i = 0; i < n; ++i) {
+            bl[i] += L[i];
+            br[i] += R[i];
+        }
+    }
+
+    // Post-fader sends (only when no reverb is a master insert).
+    if (revSend) {
+        const double g = static_cast<double>(fx.revSend[c] * fx.recursiveReturnGain);
+        for (int64_t i = 0; i < n; ++i) {
+            recSendL_[i] += static_cast<double>(L[i]) * g;
+            recSendR_[i] += static_cast<double>(R[i]) * g;
+        }
+    }
+    if (trevSend) {
+        const double g = static_cast<double>(fx.trevSend[c] * fx.discreteReturnGain);
+        for (int64_t i = 0; i < n; ++i) {
+            discSendL_[i] += static_cast<double>(L[i]) * g;
+            discSendR_[i] += static_cast<double>(R[i]) * g;
+        }
+    }
+}
+
+// Decoding (or delay pan), strip, effects gain, clip test, fader and peaks of one
+// channel into the channel buffers, step by step.
+void MixEngine::ChannelGeneral(int c, int64_t pos, int64_t n, int64_t first, int64_t last)
+{
+    const WavInfo& info = run_.tracks.info[c];
+    int64_t* L = chanL_.data();
+    int64_t* R = chanR_.data();
     const int64_t frames = n - first;
     if (frames > 0) {
         if (info.channels == 1 && run_.pan.delayPan[c] != 0) {
@@ -234,14 +412,7 @@ void MixEngine::ChannelStage(int c, int64_t pos, int64_t n)
             DecodeFrames(raw_.data(), frames, info.channels, info.bytesPerSample, L + first, R + first);
         }
     }
-
-    // Track end: silence from the last frame on, and the channel plays no more.
-    const int64_t trackEnd = offset + info.frames;
-    if (trackEnd < pos + n) {
-        const int64_t from = trackEnd - pos > 0 ? trackEnd - pos : 0;
-        for (int64_t i = from; i < n; ++i) L[i] = R[i] = 0;
-        tracks.active[c] = 0;
-    }
+    for (int64_t i = last; i < n; ++i) L[i] = R[i] = 0;
 
     // Effects strip on doubles, effects gain, clip test, back to integers.
     double* wl = workL_.data();
@@ -258,36 +429,6 @@ void MixEngine::ChannelStage(int c, int64_t pos, int64_t n)
              run_.pan.gainL[c], run_.pan.gainR[c], run_.routing.vcaAssign.data());
 
     UpdatePeaks(L, R, n, run_.stats.peakL[c], run_.stats.peakR[c]);
-
-    // Routing into the submix buses.
-    const Routing& routing = run_.routing;
-    for (int s = 0; s < kSubmixes; ++s) {
-        if (routing.route[c][s] != 1 || routing.subOn[s] != 1) continue;
-        int64_t* bl = subL_[s].data();
-        int64_t* br = subR_[s].data();
-        for (int64_t i = 0; i < n; ++i) {
-            bl[i] += L[i];
-            br[i] += R[i];
-        }
-    }
-
-    // Post-fader sends (only when no reverb is a master insert).
-    const EffectSettings& fx = run_.fx;
-    if (fx.masterRev || fx.masterTrev) return;
-    if (fx.recursiveOn && fx.revFlag[c]) {
-        const double g = static_cast<double>(fx.revSend[c] * fx.recursiveReturnGain);
-        for (int64_t i = 0; i < n; ++i) {
-            recSendL_[i] += static_cast<double>(L[i]) * g;
-            recSendR_[i] += static_cast<double>(R[i]) * g;
-        }
-    }
-    if (fx.discreteOn && fx.trevFlag[c]) {
-        const double g = static_cast<double>(fx.trevSend[c] * fx.discreteReturnGain);
-        for (int64_t i = 0; i < n; ++i) {
-            discSendL_[i] += static_cast<double>(L[i]) * g;
-            discSendR_[i] += static_cast<double>(R[i]) * g;
-        }
-    }
 }
 
 int MixEngine::RunDiscrete(int64_t n)
