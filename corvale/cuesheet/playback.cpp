@@ -209,20 +209,26 @@ bool SteadyGains(const Playback& pb, const AutomationTables& t, int64_t pos, int
         if (at >= pos && at - pos < n) return false;
     }
     // Without a move the running level is the current level, so a zero crossing
-    // recomputes exactly these gains; when they are the ones already applied,
-    // every sample of the block is scaled by them whatever its sign.
+    // recomputes exactly these gains. When they are the ones already applied, or
+    // the block's first sample is sure to count as a crossing (the song's first
+    // block, or a slot never processed before, whose stored signs are 0), every
+    // sample of the block is scaled by them whatever its sign.
     const double l = static_cast<double>(static_cast<float>(st.current * polarity) * gainL) / divisor;
     const double r = static_cast<double>(static_cast<float>(st.current * polarity) * gainR) / divisor;
-    if (l != pb.ApplyLeft[slot] || r != pb.ApplyRight[slot]) return false;
+    const bool freshL = pos == 0 || pb.OldPolarL[slot] == 0;
+    const bool freshR = pos == 0 || pb.OldPolarR[slot] == 0;
+    if ((!freshL && l != pb.ApplyLeft[slot]) || (!freshR && r != pb.ApplyRight[slot])) return false;
     applyL = l;
     applyR = r;
     return true;
 }
 
-void SteadyEnd(Playback& pb, int slot, int64_t lastL, int64_t lastR)
+void SteadyEnd(Playback& pb, int slot, int64_t lastL, int64_t lastR, double applyL, double applyR)
 {
     pb.OldPolarL[slot] = Sign(lastL);
     pb.OldPolarR[slot] = Sign(lastR);
+    pb.ApplyLeft[slot] = applyL;
+    pb.ApplyRight[slot] = applyR;
 }
 
 void AUTOMATE(Playback& pb, const AutomationTables& t, int64_t pos, int64_t n, int slot,
@@ -233,7 +239,7 @@ void AUTOMATE(Playback& pb, const AutomationTables& t, int64_t pos, int64_t n, i
 
     double steadyL, steadyR;
     if (SteadyGains(pb, t, pos, n, slot, polarity, divisor, gainL, gainR, vcaAssign, steadyL, steadyR)) {
-        SteadyEnd(pb, slot, left[n - 1], right[n - 1]);
+        SteadyEnd(pb, slot, left[n - 1], right[n - 1], steadyL, steadyR);
         for (int64_t i = 0; i < n; ++i) {
             left[i] = Trunc64(static_cast<double>(left[i]) * steadyL);
             right[i] = Trunc64(static_cast<double>(right[i]) * steadyR);

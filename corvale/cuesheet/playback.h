@@ -54,11 +54,13 @@ void AUTOMATE(Playback& pb, const AutomationTables& t, int64_t pos, int64_t n, i
 
 // True when the slot's fader gains cannot change in the block [pos, pos + n): no
 // VCA, no move in progress, no entry reached in the block, and the gains a zero
-// crossing would compute equal the ones already applied. AUTOMATE then scales
-// every sample by applyL / applyR; a caller that does the scaling itself must
-// finish with SteadyEnd and the block's last input samples.
+// crossing would compute equal the ones already applied (or the first sample
+// must cross). AUTOMATE then scales every sample by applyL / applyR; a caller
+// that does the scaling itself must finish with SteadyEnd, the block's last
+// input samples and these gains.
 bool SteadyGains(const Playback& pb, const AutomationTables& t, int64_t pos, int64_t n, int slot,
                  int64_t polarity, double divisor, float gainL, float gainR, const int* vcaAssign,
                  double& applyL, double& applyR);
-// Records the signs of the block's last input samples, as AUTOMATE does.
-void SteadyEnd(Playback& pb, int slot, int64_t lastL, int64_t lastR);
+// Records the signs of the block's last input samples and the gains applied, as
+// AUTOMATE does.
+void SteadyEnd(Playback& pb, int slot, int64_t lastL, int64_t lastR, double applyL, double applyR);

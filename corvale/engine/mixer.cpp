@@ -361,7 +361,7 @@ void MixEngine::ChannelStage(int c, int64_t pos, int64_t n)
             info.bytesPerSample == 2 ? run(PlainChannelFor<2, 2>) : run(PlainChannelFor<3, 2>);
         else
             info.bytesPerSample == 2 ? run(PlainChannelFor<2, 1>) : run(PlainChannelFor<3, 1>);
-        SteadyEnd(*playback_, c, lastL, lastR);
+        SteadyEnd(*playback_, c, lastL, lastR, applyL, applyR);
         if (add) return;
     } else {
         ChannelGeneral(c, pos, n, first, last);
