@@ -5,6 +5,7 @@
 // Everything a block needs is allocated once in MixEngine before the first block.
 #include "corvale/engine/mixer.h"
 
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -117,6 +118,30 @@ inline int64_t PcmSample(const unsigned char* b)
             static_cast<int32_t>((uint32_t{b[0]} << 8) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 24)) >> 8);
 }
 
+// The eight bytes at b as a little-endian word (b may be unaligned; the read
+// buffer has room past the last frame).
+inline uint64_t Load8(const unsigned char* b)
+{
+    uint64_t w;
+    std::memcpy(&w, b, 8);
+    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+    return w;
+}
+
+// The left and right samples of one frame starting at p at 24-bit scale, times
+// 256: a stored sample s of b bits is s * 2^(24 - b) at 24-bit scale, so the
+// result is s * 2^(32 - b). The shifts put s at the top of the word (s * 2^(64 - b),
+// the bits below it cleared) and bring it back sign-extended by 32.
+template <int Bytes, int Channels>
+inline void Frame256(const unsigned char* p, int64_t& l, int64_t& r)
+{
+    const uint64_t w = Load8(p);
+    constexpr int bits = 8 * Bytes;
+    constexpr uint64_t top = ~((uint64_t{1} << (64 - bits)) - 1);
+    l = static_cast<int64_t>(w << (64 - bits)) >> 32;
+    r = Channels == 2 ? static_cast<int64_t>((w << (64 - 2 * bits)) & top) >> 32 : l;
+}
+
 // The channel stage of a 16/24-bit channel whose strip does nothing, whose effects
 // gain is 1.0 and whose fader gains are steady over the block: decoding, fader
 // and peaks in one pass. Such samples lie within -2^23 .. 2^23 - 1, so the double
@@ -137,15 +162,16 @@ void PlainChannel(const unsigned char* raw, int64_t first, int64_t last, int64_t
     const unsigned char* p = raw;
     if constexpr (Unity) {
         // Unity fader and pan at the channel site: x * 256.0 is exact, so the
-        // product is the integer x * 256, and |x| peaks as an integer.
-        int64_t pl = 0, pr = 0;
+        // product is the integer x * 256; the peak is the larger of the largest
+        // value and minus the smallest.
+        int64_t hiL = 0, loL = 0, hiR = 0, loR = 0;
         for (int64_t i = first; i < last; ++i, p += Channels * Bytes) {
-            const int64_t l = PcmSample<Bytes>(p) * 256;
-            const int64_t r = Channels == 2 ? PcmSample<Bytes>(p + Bytes) * 256 : l;
-            const int64_t al = l < 0 ? -l : l;
-            const int64_t ar = r < 0 ? -r : r;
-            pl = al > pl ? al : pl;
-            pr = ar > pr ? ar : pr;
+            int64_t l, r;
+            Frame256<Bytes, Channels>(p, l, r);
+            hiL = l > hiL ? l : hiL;
+            loL = l < loL ? l : loL;
+            hiR = r > hiR ? r : hiR;
+            loR = r < loR ? r : loR;
             if (Add) {
                 outL[i] += l;
                 outR[i] += r;
@@ -154,15 +180,17 @@ void PlainChannel(const unsigned char* raw, int64_t first, int64_t last, int64_t
                 outR[i] = r;
             }
         }
-        if (static_cast<double>(pl) > peakL) peakL = static_cast<double>(pl);
-        if (static_cast<double>(pr) > peakR) peakR = static_cast<double>(pr);
+        const double pl = static_cast<double>(hiL > -loL ? hiL : -loL);
+        const double pr = static_cast<double>(hiR > -loR ? hiR : -loR);
+        if (pl > peakL) peakL = pl;
+        if (pr > peakR) peakR = pr;
     } else {
         double pl = peakL, pr = peakR;
         for (int64_t i = first; i < last; ++i, p += Channels * Bytes) {
-            const int64_t x = PcmSample<Bytes>(p);
-            const int64_t y = Channels == 2 ? PcmSample<Bytes>(p + Bytes) : x;
-            const int64_t l = Trunc64(static_cast<double>(x) * applyL);
-            const int64_t r = Trunc64(static_cast<double>(y) * applyR);
+            int64_t x, y;
+            Frame256<Bytes, Channels>(p, x, y);
+            const int64_t l = Trunc64(static_cast<double>(x / 256) * applyL);
+            const int64_t r = Trunc64(static_cast<double>(y / 256) * applyR);
             const double al = std::fabs(static_cast<double>(l));
             const double ar = std::fabs(static_cast<double>(r));
             if (al > pl) pl = al;
