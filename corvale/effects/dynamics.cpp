@@ -373,6 +373,16 @@ void MasterRMS(MasterRmsState& s, const int64_t* left, const int64_t* right, flo
         s.init = 1;
     }
     if (divisor < 1) return;
+    if (divisor == 256) {
+        // The usual divisor as a constant: the division becomes shifts.
+        for (int64_t i = 0; i < n; ++i) {
+            MasterSide(s.squaresL, s.countL, s.polarL, s.sumL, s.windowsL, left[i], int64_t{256},
+                       minInterval);
+            MasterSide(s.squaresR, s.countR, s.polarR, s.sumR, s.windowsR, right[i], int64_t{256},
+                       minInterval);
+        }
+        return;
+    }
     for (int64_t i = 0; i < n; ++i) {
         MasterSide(s.squaresL, s.countL, s.polarL, s.sumL, s.windowsL, left[i], divisor,
                    minInterval);
