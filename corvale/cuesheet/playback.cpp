@@ -194,19 +194,25 @@ void FillVCA(Playback& pb, const AutomationTables& t, int64_t pos, int64_t n, in
     }
 }
 
-bool SteadyGains(const Playback& pb, const AutomationTables& t, int64_t pos, int64_t n, int slot,
+bool SteadyGains(Playback& pb, const AutomationTables& t, int64_t pos, int64_t n, int slot,
                  int64_t polarity, double divisor, float gainL, float gainR, const int* vcaAssign,
                  double& applyL, double& applyR)
 {
     if (slot < 0 || slot >= kSlots || n <= 0) return false;
     if (vcaAssign && vcaAssign[slot] > 0 && vcaAssign[slot] < kVcas) return false;
-    const RampState& st = pb.slot[slot];
-    if (st.current != st.target) return false;
-    // An entry reached inside the block starts a move.
-    const int j = st.next;
-    if (j >= 0 && j < st.limit && j < kEntries) {
-        const int64_t at = t.time[j][slot];
-        if (at >= pos && at - pos < n) return false;
+    if (pb.slot[slot].current != pb.slot[slot].target) return false;
+    // Entries reached inside the block, in the order the samples would reach
+    // them; one whose level differs from the current level starts a move.
+    RampState st = pb.slot[slot];
+    const SlotColumn col{t, slot};
+    for (int64_t from = pos;;) {
+        const int j = st.next;
+        if (j < 0 || j >= st.limit || j >= kEntries) break;
+        const int64_t at = col.time(j);
+        if (at < from || at - pos >= n) break;
+        ReachEntry(st, col, at);
+        if (st.current != st.target) return false;
+        from = at + 1;
     }
     // Without a move the running level is the current level, so a zero crossing
     // recomputes exactly these gains. When they are the ones already applied, or
@@ -220,6 +226,7 @@ bool SteadyGains(const Playback& pb, const AutomationTables& t, int64_t pos, int
     if ((!freshL && l != pb.ApplyLeft[slot]) || (!freshR && r != pb.ApplyRight[slot])) return false;
     applyL = l;
     applyR = r;
+    pb.slot[slot] = st;
     return true;
 }
 
