@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "corvale/audio/wav_in.h"
@@ -31,16 +32,36 @@ constexpr double kBusDivisor = 134217728.0;     // 2^27: submix and master fader
 constexpr double kChannelFullScale = 8388608.0;
 constexpr double kBusFullScale = 2147483648.0;
 
+// Allocates vector elements without zeroing them, so block buffers that are
+// always written before they are read cost no page until first used.
+template <class T>
+struct NoInit : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = NoInit<U>;
+    };
+    NoInit() = default;
+    template <class U>
+    NoInit(const NoInit<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) { ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...); }
+};
+template <class T>
+using BlockVec = std::vector<T, NoInit<T>>;
+
 // A stdio stream that closes itself on every return path.
 struct Stream {
     std::FILE* f = nullptr;
-    std::vector<char> buffer;   // the fully buffered stream's buffer; lives as long as the stream
+    std::unique_ptr<char[]> buffer;   // the fully buffered stream's buffer; lives as long as the stream
     bool Open(const char* path, const char* mode, size_t bufferBytes)
     {
         f = std::fopen(path, mode);
         if (f == nullptr) return false;
-        buffer.resize(bufferBytes > 0 ? bufferBytes : 1);
-        std::setvbuf(f, buffer.data(), _IOFBF, buffer.size());
+        const size_t size = bufferBytes > 0 ? bufferBytes : 1;
+        buffer.reset(new char[size]);
+        std::setvbuf(f, buffer.get(), _IOFBF, size);
         return true;
     }
     // Closes the stream; false when the close (the final flush) failed.
@@ -249,15 +270,15 @@ private:
     std::vector<std::unique_ptr<Stream>> tracks_;
 
     // Block buffers, one block each.
-    std::vector<int64_t> chanL_, chanR_, masterL_, masterR_;
-    std::vector<double> workL_, workR_;
-    std::vector<std::vector<int64_t>> subL_, subR_;
-    std::vector<double> recSendL_, recSendR_, discSendL_, discSendR_;
-    std::vector<int64_t> returnL_, returnR_, carryL_, carryR_;
-    std::vector<int64_t> monoIn_;
-    std::vector<unsigned char> raw_;
-    std::vector<int64_t> tapL_, tapR_;
-    std::vector<unsigned char> tapBytes_;
+    BlockVec<int64_t> chanL_, chanR_, masterL_, masterR_;
+    BlockVec<double> workL_, workR_;
+    std::vector<BlockVec<int64_t>> subL_, subR_;   // only the submixes that are on
+    BlockVec<double> recSendL_, recSendR_, discSendL_, discSendR_;
+    BlockVec<int64_t> returnL_, returnR_, carryL_, carryR_;
+    BlockVec<int64_t> monoIn_;
+    BlockVec<unsigned char> raw_;
+    BlockVec<int64_t> tapL_, tapR_;
+    BlockVec<unsigned char> tapBytes_;
 
     // What carries across blocks.
     std::unique_ptr<Playback> playback_;
@@ -663,11 +684,17 @@ int MixEngine::Mix()
     Tracks& tracks = run_.tracks;
 
     // Everything the loop needs, taken once.
-    chanL_.assign(kB, 0); chanR_.assign(kB, 0);
-    masterL_.assign(kB, 0); masterR_.assign(kB, 0);
-    workL_.assign(kB, 0.0); workR_.assign(kB, 0.0);
-    subL_.assign(kSubmixes, std::vector<int64_t>(kB, 0));
-    subR_.assign(kSubmixes, std::vector<int64_t>(kB, 0));
+    // Buffers written before they are read are left unzeroed; the send buffers
+    // are cleared or set before use in every block, the return and carry
+    // buffers start at zero.
+    chanL_.resize(kB); chanR_.resize(kB);
+    masterL_.resize(kB); masterR_.resize(kB);
+    workL_.resize(kB); workR_.resize(kB);
+    subL_.resize(kSubmixes);
+    subR_.resize(kSubmixes);
+    for (int s = 0; s < kSubmixes; ++s) {
+        if (routing.subOn[s]) { subL_[s].resize(kB); subR_[s].resize(kB); }
+    }
     const bool sendBuffers = fx.recursiveOn || fx.masterRev;
     const bool discBuffers = fx.discreteOn || fx.masterTrev;
     if (sendBuffers) { recSendL_.assign(kB, 0.0); recSendR_.assign(kB, 0.0); }
@@ -676,9 +703,9 @@ int MixEngine::Mix()
         returnL_.assign(kB, 0); returnR_.assign(kB, 0);
         carryL_.assign(kB, 0); carryR_.assign(kB, 0);
     }
-    monoIn_.assign(kB, 0);
-    raw_.assign(static_cast<size_t>(kB) * 2 * 4, 0);
-    if (tap_) { tapL_.assign(kB, 0); tapR_.assign(kB, 0); tapBytes_.assign(static_cast<size_t>(6 * kB), 0); }
+    monoIn_.resize(kB);
+    raw_.resize(static_cast<size_t>(kB) * 2 * 4);
+    if (tap_) { tapL_.resize(kB); tapR_.resize(kB); tapBytes_.resize(static_cast<size_t>(6 * kB)); }
     playback_ = std::make_unique<Playback>();
     dsp_ = std::make_unique<DspState>();
     delay_ = std::make_unique<DelayHistory>();
