@@ -12,15 +12,12 @@ cd "$(dirname "$0")/.."
 BUILD=${1:-build}
 RUNS=${RUNS:-5}
 SECONDS_LONG=60
-SECONDS_SHORT=15
 
 cmake --build "$BUILD" --target corvale make_workload >/dev/null || { echo "build failed"; exit 1; }
 BIN=$(cd "$BUILD" && pwd)
 TOOL="$BIN/make_workload"
 WORK="$BIN/bench_work"
-SHORT="$BIN/bench_work_short"
 "$TOOL" gen "$WORK" "$SECONDS_LONG" || exit 1
-"$TOOL" gen "$SHORT" "$SECONDS_SHORT" || exit 1
 
 # Peers, installed from the system packages when missing and possible.
 declare -A PKG=([sox]=sox [ecasound]=ecasound [ffmpeg]=ffmpeg)
@@ -90,9 +87,14 @@ for f in peer_sox.wav peer_eca.wav peer_ff.wav; do
 done
 echo
 
-short=$(cd "$SHORT" && "$TOOL" time "$RUNS" "$BIN/corvale" tracks.txt plain.txt prefs_plain.txt)
+# Peak memory against the render length: the same tracks rendered for 5 s and 30 s.
+for len in 5 30; do
+    printf 'begin\nverbo\t0\ndither\t0\noname\tpreview\npre\ton\nstart\t0\t0\t0\nlength\t%s\nend\n' "$len" >prefs_len$len.txt
+done
+short=$("$TOOL" time "$RUNS" "$BIN/corvale" tracks.txt plain.txt prefs_len5.txt)
+half=$("$TOOL" time "$RUNS" "$BIN/corvale" tracks.txt plain.txt prefs_len30.txt)
 
-printf '%s\n' "${ROWS[@]}" | awk -F'|' -v bytes="$INPUT_BYTES" -v secs="$SECONDS_LONG" -v short="$short" '
+printf '%s\n' "${ROWS[@]}" | awk -F'|' -v bytes="$INPUT_BYTES" -v secs="$SECONDS_LONG" -v short="$short" -v half="$half" '
 {
     split($3, v, " ")
     label[NR] = $1; kind[NR] = $2; wall[NR] = v[1]; cpu[NR] = v[2]; kb[NR] = v[3]; bad[NR] = v[4]
@@ -118,5 +120,6 @@ END {
     print  "       (sox applies effects to a mixed input only through one sub-process per track, so it has no fx row)"
     if (floorw > 0) printf "plain: %.2f x the page-cache floor (%.3f s)\n", plain / floorw, floorw
     split(short, s, " ")
-    printf "peak memory: %.1f MB for 60 s, %.1f MB for 15 s\n", plainKb / 1024, s[3] / 1024
+    split(half, h, " ")
+    printf "peak memory of the plain mix rendering 5 s, 30 s and 60 s: %.1f, %.1f and %.1f MB\n", s[3] / 1024, h[3] / 1024, plainKb / 1024
 }'
