@@ -250,6 +250,50 @@ void PlainChannelFor(bool unity, bool add, const unsigned char* raw, int64_t fir
         PlainChannel<Bytes, Channels, false, false>(raw, first, last, n, applyL, applyR, outL, outR, peakL, peakR, lastInL, lastInR);
 }
 
+// After a channel's strip, with steady fader gains: effects gain (Gain), clip
+// test, truncation toward zero, fader scale and peaks in one pass, the result
+// added to a bus (Add) or written to outL/outR. The clip test looks at every
+// frame, which sets the over flag exactly when the frame-by-frame test that
+// stops at the first clip would. Returns the block's last fader inputs.
+template <bool Gain, bool Add>
+void StripTail(const double* wl, const double* wr, int64_t n, double gain, double applyL, double applyR,
+               int64_t* outL, int64_t* outR, int& over, double& peakL, double& peakR, int64_t& lastL,
+               int64_t& lastR)
+{
+    double pl = peakL, pr = peakR;
+    bool clipped = false;
+    int64_t tl = 0, tr = 0;
+    for (int64_t i = 0; i < n; ++i) {
+        double l = wl[i], r = wr[i];
+        if (Gain) {
+            l *= gain;
+            r *= gain;
+        }
+        clipped |= (l > kChannelFullScale) | (l < -kChannelFullScale) | (r > kChannelFullScale) |
+                   (r < -kChannelFullScale);
+        tl = Trunc64(l);
+        tr = Trunc64(r);
+        const int64_t ol = Trunc64(static_cast<double>(tl) * applyL);
+        const int64_t orr = Trunc64(static_cast<double>(tr) * applyR);
+        const double al = std::fabs(static_cast<double>(ol));
+        const double ar = std::fabs(static_cast<double>(orr));
+        if (al > pl) pl = al;
+        if (ar > pr) pr = ar;
+        if (Add) {
+            outL[i] += ol;
+            outR[i] += orr;
+        } else {
+            outL[i] = ol;
+            outR[i] = orr;
+        }
+    }
+    if (clipped && over == 0) over = 1;
+    peakL = pl;
+    peakR = pr;
+    lastL = tl;
+    lastR = tr;
+}
+
 class MixEngine {
 public:
     explicit MixEngine(Run& run) : run_(run) {}
@@ -259,7 +303,7 @@ private:
     int OpenStreams();
     int CloseStreams();
     void ChannelStage(int c, int64_t pos, int64_t n);
-    void ChannelGeneral(int c, int64_t pos, int64_t n, int64_t first, int64_t last);
+    bool ChannelGeneral(int c, int64_t pos, int64_t n, int64_t first, int64_t last, bool addable, int bus);
     int BusStage(int64_t pos, int64_t n);
     int RunDiscrete(int64_t n);
     int RunRecursive(int64_t n);
@@ -412,8 +456,8 @@ void MixEngine::ChannelStage(int c, int64_t pos, int64_t n)
             info.bytesPerSample == 2 ? run(PlainChannelFor<2, 1>) : run(PlainChannelFor<3, 1>);
         SteadyEnd(*playback_, c, lastL, lastR, applyL, applyR);
         if (add) return;
-    } else {
-        ChannelGeneral(c, pos, n, first, last);
+    } else if (ChannelGeneral(c, pos, n, first, last, buses == 1 && !revSend && !trevSend, bus)) {
+        return;
     }
 
     // Routing into the submix buses.
@@ -445,39 +489,65 @@ void MixEngine::ChannelStage(int c, int64_t pos, int64_t n)
 }
 
 // Decoding (or delay pan), strip, effects gain, clip test, fader and peaks of one
-// channel into the channel buffers, step by step.
-void MixEngine::ChannelGeneral(int c, int64_t pos, int64_t n, int64_t first, int64_t last)
+// channel. Returns true when the result went straight into submix bus `bus`
+// (allowed by addable), false when it is in the channel buffers.
+bool MixEngine::ChannelGeneral(int c, int64_t pos, int64_t n, int64_t first, int64_t last, bool addable,
+                               int bus)
 {
     const WavInfo& info = run_.tracks.info[c];
     int64_t* L = chanL_.data();
     int64_t* R = chanR_.data();
-    const int64_t frames = n - first;
-    if (frames > 0) {
-        if (info.channels == 1 && run_.pan.delayPan[c] != 0) {
+    double* wl = workL_.data();
+    double* wr = workR_.data();
+    if (info.channels == 1 && run_.pan.delayPan[c] != 0) {
+        const int64_t frames = n - first;
+        if (frames > 0) {
             DecodeMono(raw_.data(), frames, info.bytesPerSample, monoIn_.data() + first);
             const int64_t historyStart = n >= 256 ? n - 255 : n;
             DELAY_PAN(*delay_, first, n, c, run_.pan, monoIn_.data(), L, R, historyStart);
-        } else {
-            DecodeFrames(raw_.data(), frames, info.channels, info.bytesPerSample, L + first, R + first);
         }
+        for (int64_t i = last; i < n; ++i) L[i] = R[i] = 0;
+        for (int64_t i = 0; i < n; ++i) {
+            wl[i] = static_cast<double>(L[i]);
+            wr[i] = static_cast<double>(R[i]);
+        }
+    } else {
+        // Straight into the work buffers: the doubles of the decoded integers.
+        for (int64_t i = 0; i < first; ++i) wl[i] = wr[i] = 0.0;
+        DecodeFramesToDouble(raw_.data(), last - first, info.channels, info.bytesPerSample, wl + first,
+                             wr + first);
+        for (int64_t i = last; i < n; ++i) wl[i] = wr[i] = 0.0;
     }
-    for (int64_t i = last; i < n; ++i) L[i] = R[i] = 0;
 
-    // Effects strip on doubles, effects gain, clip test, back to integers.
-    double* wl = workL_.data();
-    double* wr = workR_.data();
-    for (int64_t i = 0; i < n; ++i) {
-        wl[i] = static_cast<double>(L[i]);
-        wr[i] = static_cast<double>(R[i]);
-    }
     EffectsStrip(run_.fx, *dsp_, c, false, pos, n, wl, wr);
-    GainClipTruncate(wl, wr, n, run_.pan.fxGain[c], false, kChannelFullScale, run_.stats.over[c], L, R);
 
-    // Fader, pan, polarity, VCA.
+    double applyL, applyR;
+    if (SteadyGains(*playback_, run_.automation, pos, n, c, run_.pan.polarity[c], kChannelDivisor,
+                    run_.pan.gainL[c], run_.pan.gainR[c], run_.routing.vcaAssign.data(), applyL, applyR)) {
+        // Effects gain, clip test, truncation, fader, peaks (and the bus) in one pass.
+        const double gain = run_.pan.fxGain[c];
+        const bool add = addable;
+        int64_t* outL = add ? subL_[bus].data() : L;
+        int64_t* outR = add ? subR_[bus].data() : R;
+        int64_t lastL = 0, lastR = 0;
+        double& peakL = run_.stats.peakL[c];
+        double& peakR = run_.stats.peakR[c];
+        int& over = run_.stats.over[c];
+        if (gain != 1.0)
+            add ? StripTail<true, true>(wl, wr, n, gain, applyL, applyR, outL, outR, over, peakL, peakR, lastL, lastR)
+                : StripTail<true, false>(wl, wr, n, gain, applyL, applyR, outL, outR, over, peakL, peakR, lastL, lastR);
+        else
+            add ? StripTail<false, true>(wl, wr, n, gain, applyL, applyR, outL, outR, over, peakL, peakR, lastL, lastR)
+                : StripTail<false, false>(wl, wr, n, gain, applyL, applyR, outL, outR, over, peakL, peakR, lastL, lastR);
+        SteadyEnd(*playback_, c, lastL, lastR, applyL, applyR);
+        return add;
+    }
+
+    GainClipTruncate(wl, wr, n, run_.pan.fxGain[c], false, kChannelFullScale, run_.stats.over[c], L, R);
     AUTOMATE(*playback_, run_.automation, pos, n, c, L, R, run_.pan.polarity[c], kChannelDivisor,
              run_.pan.gainL[c], run_.pan.gainR[c], run_.routing.vcaAssign.data());
-
     UpdatePeaks(L, R, n, run_.stats.peakL[c], run_.stats.peakR[c]);
+    return false;
 }
 
 int MixEngine::RunDiscrete(int64_t n)
