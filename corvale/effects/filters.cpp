@@ -15,6 +15,14 @@ void DenormalSide(double* x, int64_t n)
     }
 }
 
+// The Denormal replacement of one value.
+inline double Floor(double v)
+{
+    if (v >= 0.0 && v < kFloor) return kFloor;
+    if (v < 0.0 && v > -kFloor) return -kFloor;
+    return v;
+}
+
 // History of one biquad side: x1, x2 inputs and y1, y2 outputs.
 struct Side {
     double x1, x2, y1, y2;
@@ -39,6 +47,15 @@ inline double Step(const Coeffs& c, Side& s, double x)
 void RunBiquad(int64_t n, double* left, double* right, const Coeffs& c, Side& l, Side& r,
                int& flag)
 {
+    if (flag >= 2) {
+        // A running section: the Denormal replacement of each sample as it is
+        // read, then the difference equation, in one pass.
+        for (int64_t i = 0; i < n; ++i) {
+            left[i] = Step(c, l, Floor(left[i]));
+            right[i] = Step(c, r, Floor(right[i]));
+        }
+        return;
+    }
     Denormal(left, right, n);
     for (int64_t i = 0; i < n; ++i) {
         if (flag == 0) {
@@ -72,10 +89,30 @@ void HPF(HpfHistory& h, int64_t n, int slot, double* left, double* right, double
          int* initFlags)
 {
     if (n < 1 || slot < 0 || slot >= kValueSlots) return;
-    Denormal(left, right, n);
     double xl = h.OldXL[slot], xr = h.OldXR[slot];
     double yl = h.OldYL[slot], yr = h.OldYR[slot];
     int& flag = initFlags[slot];
+    if (flag != 0) {
+        // A running filter: the Denormal replacement as each sample is read.
+        for (int64_t i = 0; i < n; ++i) {
+            const double x0 = Floor(left[i]);
+            const double y0 = c2 * (x0 - xl) + c1 * yl;
+            left[i] = y0;
+            xl = x0;
+            yl = y0;
+            const double x1 = Floor(right[i]);
+            const double y1 = c2 * (x1 - xr) + c1 * yr;
+            right[i] = y1;
+            xr = x1;
+            yr = y1;
+        }
+        h.OldXL[slot] = xl;
+        h.OldXR[slot] = xr;
+        h.OldYL[slot] = yl;
+        h.OldYR[slot] = yr;
+        return;
+    }
+    Denormal(left, right, n);
     for (int64_t i = 0; i < n; ++i) {
         if (flag == 0) {
             xl = yl = left[0];
