@@ -5,6 +5,7 @@
 // Everything a block needs is allocated once in MixEngine before the first block.
 #include "corvale/engine/mixer.h"
 
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -312,6 +313,7 @@ private:
     Run& run_;
     std::unique_ptr<Stream> out_, tap_;
     std::vector<std::unique_ptr<Stream>> tracks_;
+    std::array<int64_t, kChannelRows> nextByte_{};   // file position after each track's last read; -1 unknown
 
     // Block buffers, one block each.
     BlockVec<int64_t> chanL_, chanR_, masterL_, masterR_;
@@ -347,6 +349,7 @@ int MixEngine::OpenStreams()
     }
     Tracks& tracks = run_.tracks;
     tracks_.resize(kChannelRows);
+    nextByte_.fill(-1);
     for (int c = 1; c <= tracks.channels(); ++c) {
         if (!tracks.headerOk[c]) continue;
         const WavInfo& info = tracks.info[c];
@@ -396,20 +399,26 @@ void MixEngine::ChannelStage(int c, int64_t pos, int64_t n)
     int64_t* L = chanL_.data();
     int64_t* R = chanR_.data();
 
-    // Read: silence before the track offset, then one seek and one read.
+    // Read: silence before the track offset, then one read of the block from
+    // its byte position. A file whose previous block ended exactly there is
+    // already in place, so only the first block (or one after a short read)
+    // needs the rewind and the seek.
     int64_t first = 0;
-    std::FILE* f = tracks_[c]->f;
-    std::rewind(f);
+    int64_t at = info.dataStart + (pos - offset) * bytesPerFrame;
     if (offset > pos) {
         first = offset - pos < n ? offset - pos : n;
         std::memset(L, 0, static_cast<size_t>(first) * sizeof(int64_t));
         std::memset(R, 0, static_cast<size_t>(first) * sizeof(int64_t));
-        std::fseek(f, static_cast<long>(info.dataStart), SEEK_SET);
-    } else {
-        std::fseek(f, static_cast<long>(info.dataStart + (pos - offset) * bytesPerFrame), SEEK_SET);
+        at = info.dataStart;
+    }
+    std::FILE* f = tracks_[c]->f;
+    if (at != nextByte_[c]) {
+        std::rewind(f);
+        std::fseek(f, static_cast<long>(at), SEEK_SET);
     }
     const size_t want = static_cast<size_t>(n * bytesPerFrame);
     const size_t got = std::fread(raw_.data(), 1, want, f);
+    nextByte_[c] = got == want ? at + static_cast<int64_t>(want) : -1;
     if (got < want) std::memset(raw_.data() + got, 0, want - got);
 
     // Frames [first, last) carry track data; from the track end on, silence and
