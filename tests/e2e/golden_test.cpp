@@ -240,6 +240,18 @@ std::vector<Session> Sessions()
                  "t\t0\t0\t0\nv\t1\t0\nv\t2\t0\nv\t3\t0\nv\t4\t0\nv\t5\t0\nv\tG\t1\t-2\n"
                  "rev\t5\t-6\nrtn\t-3\t50\n"
                  "end\n"});
+    // Level entries that repeat the current level inside a block, then a real
+    // move inside a later block; a channel with an effect and an effects gain
+    // feeding one bus; a channel with inverted polarity.
+    s.push_back({"repeats", Prefs("oname\trep\npan\t0\n"),
+                 "begin\nrep_mix\n"
+                 "t\t0\t0\t0\nv\t1\t0\nv\t2\t-1\nv\t3\t0\nv\t4\t-6\nv\t5\t0\npol\t3\t-1\n"
+                 "t\t0\t1\t0\nv\t1\t0\nv\t4\t-6\n"
+                 "t\t0\t2\t0\nv\t1\t0\nrmp\t0.5\n"
+                 "t\t0\t3\t500\nv\t1\t-6\nrmp\t0.2\n"
+                 "t\t0\t4\t0\nv\t4\t-6\n"
+                 "band2\t2\t700\t-4\t1\nfxg\t2\t3\n"
+                 "end\n"});
     // Render windows: preview, export in and out, head and tail. The tracks start
     // at different song frames.
     const std::string placed =
@@ -278,6 +290,11 @@ const std::map<std::string, std::map<std::string, std::string>> kGolden = {
         {"faders_uni.txt", "8178edc05a017245b2c21c68bfd1c410cf600c35ce4bb72a5ca35062f2ad6289"},
         {"stats_uni.txt", "ce03da521a3c8a22006fe41e6bd4abafa0ce079163cfafeea9d811650129724e"},
         {"uni.wav", "84a7e115a71996ea316711688b1f1a13656e1bf4d193ff509b5098c69514262d"},
+    }},
+    {"repeats", {
+        {"faders_rep.txt", "cfcb112bdcdcbd7ae60ebb8c62aa71ee0d7ab8c3dee2c66b35d3d770a650b385"},
+        {"rep.wav", "ddd64bc99f52ee355c9a8f840aa6be2a9223c541015a4def7da4f66e91182dd3"},
+        {"stats_rep.txt", "aa6c18168612c7ebb1208915aeb777900ec24730e81dccfbbeaa0272a1de82c3"},
     }},
     {"preview", {
         {"faders_win.txt", "6fcb5c14cfb955a7e8836fcde3a3f2b181c2ee476d1f1ac6bd27635dd77e5709"},
