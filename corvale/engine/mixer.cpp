@@ -295,6 +295,59 @@ void StripTail(const double* wl, const double* wr, int64_t n, double gain, doubl
     lastR = tr;
 }
 
+// A lean channel of the block waiting in its read buffer (raw holds frames
+// first .. last - 1) to be added to bus `bus`.
+struct LeanJob {
+    int c = 0, bytes = 0, channels = 0, bus = 0;
+    const unsigned char* raw = nullptr;
+    int64_t first = 0, last = 0;
+    double applyL = 0, applyR = 0;
+    bool unity = false;
+    int64_t hiL = 0, loL = 0, hiR = 0, loR = 0;   // extremes of the unity products
+    double peakL = 0, peakR = 0;                  // running peaks of the others
+};
+
+// Frames [a, b) of a lean job added to the bus: the arithmetic of PlainChannel.
+template <int Bytes, int Channels, bool Unity>
+void LeanRange(LeanJob& job, int64_t a, int64_t b, int64_t* busL, int64_t* busR)
+{
+    const unsigned char* p = job.raw + (a - job.first) * Channels * Bytes;
+    if constexpr (Unity) {
+        int64_t hiL = job.hiL, loL = job.loL, hiR = job.hiR, loR = job.loR;
+        for (int64_t i = a; i < b; ++i, p += Channels * Bytes) {
+            int64_t l, r;
+            Frame256<Bytes, Channels>(p, l, r);
+            hiL = l > hiL ? l : hiL;
+            loL = l < loL ? l : loL;
+            hiR = r > hiR ? r : hiR;
+            loR = r < loR ? r : loR;
+            busL[i] += l;
+            busR[i] += r;
+        }
+        job.hiL = hiL;
+        job.loL = loL;
+        job.hiR = hiR;
+        job.loR = loR;
+    } else {
+        double pl = job.peakL, pr = job.peakR;
+        const double applyL = job.applyL, applyR = job.applyR;
+        for (int64_t i = a; i < b; ++i, p += Channels * Bytes) {
+            int64_t x, y;
+            Frame256<Bytes, Channels>(p, x, y);
+            const int64_t l = Trunc64(static_cast<double>(x / 256) * applyL);
+            const int64_t r = Trunc64(static_cast<double>(y / 256) * applyR);
+            const double al = std::fabs(static_cast<double>(l));
+            const double ar = std::fabs(static_cast<double>(r));
+            if (al > pl) pl = al;
+            if (ar > pr) pr = ar;
+            busL[i] += l;
+            busR[i] += r;
+        }
+        job.peakL = pl;
+        job.peakR = pr;
+    }
+}
+
 class MixEngine {
 public:
     explicit MixEngine(Run& run) : run_(run) {}
@@ -305,6 +358,7 @@ private:
     int CloseStreams();
     void ChannelStage(int c, int64_t pos, int64_t n);
     bool ChannelGeneral(int c, int64_t pos, int64_t n, int64_t first, int64_t last, bool addable, int bus);
+    void FlushLean(int64_t n);
     int BusStage(int64_t pos, int64_t n);
     int RunDiscrete(int64_t n);
     int RunRecursive(int64_t n);
@@ -325,6 +379,12 @@ private:
     BlockVec<unsigned char> raw_;
     BlockVec<int64_t> tapL_, tapR_;
     BlockVec<unsigned char> tapBytes_;
+
+    // Lean channels waiting to be summed (ChannelStage, FlushLean).
+    static constexpr int kLeanGroup = 4;
+    std::array<BlockVec<unsigned char>, kLeanGroup> leanRaw_;
+    std::array<LeanJob, kLeanGroup> jobs_{};
+    int pending_ = 0;
 
     // What carries across blocks.
     std::unique_ptr<Playback> playback_;
@@ -399,30 +459,9 @@ void MixEngine::ChannelStage(int c, int64_t pos, int64_t n)
     int64_t* L = chanL_.data();
     int64_t* R = chanR_.data();
 
-    // Read: silence before the track offset, then one read of the block from
-    // its byte position. A file whose previous block ended exactly there is
-    // already in place, so only the first block (or one after a short read)
-    // needs the rewind and the seek.
-    int64_t first = 0;
-    int64_t at = info.dataStart + (pos - offset) * bytesPerFrame;
-    if (offset > pos) {
-        first = offset - pos < n ? offset - pos : n;
-        std::memset(L, 0, static_cast<size_t>(first) * sizeof(int64_t));
-        std::memset(R, 0, static_cast<size_t>(first) * sizeof(int64_t));
-        at = info.dataStart;
-    }
-    std::FILE* f = tracks_[c]->f;
-    if (at != nextByte_[c]) {
-        std::rewind(f);
-        std::fseek(f, static_cast<long>(at), SEEK_SET);
-    }
-    const size_t want = static_cast<size_t>(n * bytesPerFrame);
-    const size_t got = std::fread(raw_.data(), 1, want, f);
-    nextByte_[c] = got == want ? at + static_cast<int64_t>(want) : -1;
-    if (got < want) std::memset(raw_.data() + got, 0, want - got);
-
-    // Frames [first, last) carry track data; from the track end on, silence and
-    // the channel plays no more.
+    // Frames [first, last) carry track data: silence before the track offset,
+    // and from the track end on, after which the channel plays no more.
+    const int64_t first = offset > pos ? (offset - pos < n ? offset - pos : n) : 0;
     const int64_t trackEnd = offset + info.frames;
     int64_t last = n;
     if (trackEnd < pos + n) {
@@ -442,21 +481,73 @@ void MixEngine::ChannelStage(int c, int64_t pos, int64_t n)
             bus = s;
         }
     }
+    const bool addable = buses == 1 && !revSend && !trevSend;
 
+    // The lean path: nothing but the fader scale happens to the samples of a
+    // 16/24-bit channel with an idle strip, effects gain 1.0 and steady gains.
     double applyL = 0, applyR = 0;
     const bool plainInput = (info.bytesPerSample == 2 || info.bytesPerSample == 3) &&
                             (info.channels == 2 || (info.channels == 1 && run_.pan.delayPan[c] == 0));
-    if (plainInput && run_.pan.fxGain[c] == 1.0 && StripIdle(fx, c, false) &&
-        SteadyGains(*playback_, run_.automation, pos, n, c, run_.pan.polarity[c], kChannelDivisor,
-                    run_.pan.gainL[c], run_.pan.gainR[c], routing.vcaAssign.data(), applyL, applyR)) {
-        // The lean path: nothing but the fader scale happens to these samples.
-        const bool add = buses == 1 && !revSend && !trevSend;
+    const bool lean = plainInput && run_.pan.fxGain[c] == 1.0 && StripIdle(fx, c, false) &&
+                      SteadyGains(*playback_, run_.automation, pos, n, c, run_.pan.polarity[c],
+                                  kChannelDivisor, run_.pan.gainL[c], run_.pan.gainR[c],
+                                  routing.vcaAssign.data(), applyL, applyR);
+    // A lean channel that feeds one bus and no send waits in a read buffer of its
+    // own; a few of them are then summed into the bus together (FlushLean), so
+    // the bus is read and written once per group instead of once per channel.
+    // The sums are of integers: their order does not change them.
+    const bool defer = lean && addable;
+    unsigned char* raw = raw_.data();
+    if (defer) {
+        if (leanRaw_[pending_].empty()) leanRaw_[pending_].resize(static_cast<size_t>(6 * kB + 8));
+        raw = leanRaw_[pending_].data();
+    }
+
+    // Read: silence before the track offset, then one read of the block from
+    // its byte position. A file whose previous block ended exactly there is
+    // already in place, so only the first block (or one after a short read)
+    // needs the rewind and the seek.
+    int64_t at = info.dataStart + (pos - offset) * bytesPerFrame;
+    if (offset > pos) {
+        std::memset(L, 0, static_cast<size_t>(first) * sizeof(int64_t));
+        std::memset(R, 0, static_cast<size_t>(first) * sizeof(int64_t));
+        at = info.dataStart;
+    }
+    std::FILE* f = tracks_[c]->f;
+    if (at != nextByte_[c]) {
+        std::rewind(f);
+        std::fseek(f, static_cast<long>(at), SEEK_SET);
+    }
+    const size_t want = static_cast<size_t>(n * bytesPerFrame);
+    const size_t got = std::fread(raw, 1, want, f);
+    nextByte_[c] = got == want ? at + static_cast<int64_t>(want) : -1;
+    if (got < want) std::memset(raw + got, 0, want - got);
+
+    if (defer) {
+        LeanJob& job = jobs_[pending_++];
+        job = LeanJob{};
+        job.c = c;
+        job.raw = raw;
+        job.first = first;
+        job.last = last;
+        job.bytes = info.bytesPerSample;
+        job.channels = info.channels;
+        job.bus = bus;
+        job.applyL = applyL;
+        job.applyR = applyR;
+        job.unity = applyL == 256.0 && applyR == 256.0;
+        job.peakL = run_.stats.peakL[c];
+        job.peakR = run_.stats.peakR[c];
+        if (pending_ == kLeanGroup) FlushLean(n);
+        return;
+    }
+
+    if (lean) {
+        // Lean, but feeding several buses or a send: into the channel buffers.
         const bool unity = applyL == 256.0 && applyR == 256.0;
-        int64_t* outL = add ? subL_[bus].data() : L;
-        int64_t* outR = add ? subR_[bus].data() : R;
         int64_t lastL = 0, lastR = 0;
         auto run = [&](auto kernel) {
-            kernel(unity, add, raw_.data(), first, last, n, applyL, applyR, outL, outR, run_.stats.peakL[c],
+            kernel(unity, false, raw, first, last, n, applyL, applyR, L, R, run_.stats.peakL[c],
                    run_.stats.peakR[c], lastL, lastR);
         };
         if (info.channels == 2)
@@ -464,8 +555,7 @@ void MixEngine::ChannelStage(int c, int64_t pos, int64_t n)
         else
             info.bytesPerSample == 2 ? run(PlainChannelFor<2, 1>) : run(PlainChannelFor<3, 1>);
         SteadyEnd(*playback_, c, lastL, lastR, applyL, applyR);
-        if (add) return;
-    } else if (ChannelGeneral(c, pos, n, first, last, buses == 1 && !revSend && !trevSend, bus)) {
+    } else if (ChannelGeneral(c, pos, n, first, last, addable, bus)) {
         return;
     }
 
@@ -557,6 +647,58 @@ bool MixEngine::ChannelGeneral(int c, int64_t pos, int64_t n, int64_t first, int
              run_.pan.gainL[c], run_.pan.gainR[c], run_.routing.vcaAssign.data());
     UpdatePeaks(L, R, n, run_.stats.peakL[c], run_.stats.peakR[c]);
     return false;
+}
+
+void MixEngine::FlushLean(int64_t n)
+{
+    // Tiles small enough that a tile of the bus stays in the cache while every
+    // waiting channel adds into it.
+    constexpr int64_t kTile = 2048;
+    for (int64_t t = 0; t < n; t += kTile) {
+        const int64_t e = t + kTile < n ? t + kTile : n;
+        for (int j = 0; j < pending_; ++j) {
+            LeanJob& job = jobs_[j];
+            const int64_t a = t > job.first ? t : job.first;
+            const int64_t b = e < job.last ? e : job.last;
+            if (a >= b) continue;
+            int64_t* bl = subL_[job.bus].data();
+            int64_t* br = subR_[job.bus].data();
+            const int kind = (job.bytes == 2 ? 0 : 4) + (job.channels == 2 ? 0 : 2) + (job.unity ? 1 : 0);
+            switch (kind) {
+            case 0: LeanRange<2, 2, false>(job, a, b, bl, br); break;
+            case 1: LeanRange<2, 2, true>(job, a, b, bl, br); break;
+            case 2: LeanRange<2, 1, false>(job, a, b, bl, br); break;
+            case 3: LeanRange<2, 1, true>(job, a, b, bl, br); break;
+            case 4: LeanRange<3, 2, false>(job, a, b, bl, br); break;
+            case 5: LeanRange<3, 2, true>(job, a, b, bl, br); break;
+            case 6: LeanRange<3, 1, false>(job, a, b, bl, br); break;
+            default: LeanRange<3, 1, true>(job, a, b, bl, br); break;
+            }
+        }
+    }
+    for (int j = 0; j < pending_; ++j) {
+        const LeanJob& job = jobs_[j];
+        double& peakL = run_.stats.peakL[job.c];
+        double& peakR = run_.stats.peakR[job.c];
+        if (job.unity) {
+            const double pl = static_cast<double>(job.hiL > -job.loL ? job.hiL : -job.loL);
+            const double pr = static_cast<double>(job.hiR > -job.loR ? job.hiR : -job.loR);
+            if (pl > peakL) peakL = pl;
+            if (pr > peakR) peakR = pr;
+        } else {
+            peakL = job.peakL;
+            peakR = job.peakR;
+        }
+        // The fader remembers the signs of the block's last inputs.
+        int64_t lastL = 0, lastR = 0;
+        if (job.last == n && job.last > job.first) {
+            const unsigned char* q = job.raw + (job.last - 1 - job.first) * job.channels * job.bytes;
+            lastL = job.bytes == 2 ? PcmSample<2>(q) : PcmSample<3>(q);
+            lastR = job.channels == 2 ? (job.bytes == 2 ? PcmSample<2>(q + 2) : PcmSample<3>(q + 3)) : lastL;
+        }
+        SteadyEnd(*playback_, job.c, lastL, lastR, job.applyL, job.applyR);
+    }
+    pending_ = 0;
 }
 
 int MixEngine::RunDiscrete(int64_t n)
@@ -842,6 +984,7 @@ int MixEngine::Mix()
             if (tracks.active[c] != 1 || tracks.offset[c] > pos + kB || !tracks_[c]) continue;
             ChannelStage(c, pos, n);
         }
+        FlushLean(n);
 
         status = BusStage(pos, n);
         if (status != 0) break;
