@@ -140,28 +140,31 @@ inline int64_t PcmSample(const unsigned char* b)
             static_cast<int32_t>((uint32_t{b[0]} << 8) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 24)) >> 8);
 }
 
-// The eight bytes at b as a little-endian word (b may be unaligned; the read
+// The four bytes at b as a little-endian word (b may be unaligned; every read
 // buffer has room past the last frame).
-inline uint64_t Load8(const unsigned char* b)
+inline uint32_t Load4(const unsigned char* b)
 {
-    uint64_t w;
-    std::memcpy(&w, b, 8);
-    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+    uint32_t w;
+    std::memcpy(&w, b, 4);
+    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap32(w);
     return w;
 }
 
-// The left and right samples of one frame starting at p at 24-bit scale, times
-// 256: a stored sample s of b bits is s * 2^(24 - b) at 24-bit scale, so the
-// result is s * 2^(32 - b). The shifts put s at the top of the word (s * 2^(64 - b),
-// the bits below it cleared) and bring it back sign-extended by 32.
+// One stored sample at p at 24-bit scale, times 256: a stored sample s of b bits
+// is s * 2^(24 - b) at 24-bit scale, so the result is s * 2^(32 - b), which is
+// the sample's bytes shifted to the top of a 32-bit word (the bits below them
+// zero) read as a signed number; it always fits in 32 bits.
+template <int Bytes>
+inline int64_t Sample256(const unsigned char* p)
+{
+    return static_cast<int64_t>(static_cast<int32_t>(Load4(p) << (32 - 8 * Bytes)));
+}
+
 template <int Bytes, int Channels>
 inline void Frame256(const unsigned char* p, int64_t& l, int64_t& r)
 {
-    const uint64_t w = Load8(p);
-    constexpr int bits = 8 * Bytes;
-    constexpr uint64_t top = ~((uint64_t{1} << (64 - bits)) - 1);
-    l = static_cast<int64_t>(w << (64 - bits)) >> 32;
-    r = Channels == 2 ? static_cast<int64_t>((w << (64 - 2 * bits)) & top) >> 32 : l;
+    l = Sample256<Bytes>(p);
+    r = Channels == 2 ? Sample256<Bytes>(p + Bytes) : l;
 }
 
 // The channel stage of a 16/24-bit channel whose strip does nothing, whose effects
