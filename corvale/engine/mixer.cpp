@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "corvale/audio/wav_in.h"
+#include "corvale/audio/wav_out.h"
 #include "corvale/cuesheet/pan.h"
 #include "corvale/cuesheet/playback.h"
 #include "corvale/effects/dynamics.h"
@@ -32,25 +33,6 @@ constexpr double kChannelDivisor = 524288.0;    // 2^19: fader unity lifts 24-bi
 constexpr double kBusDivisor = 134217728.0;     // 2^27: submix and master faders keep the scale
 constexpr double kChannelFullScale = 8388608.0;
 constexpr double kBusFullScale = 2147483648.0;
-
-// Allocates vector elements without zeroing them, so block buffers that are
-// always written before they are read cost no page until first used.
-template <class T>
-struct NoInit : std::allocator<T> {
-    template <class U>
-    struct rebind {
-        using other = NoInit<U>;
-    };
-    NoInit() = default;
-    template <class U>
-    NoInit(const NoInit<U>&) noexcept {}
-    template <class U>
-    void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
-    template <class U, class... Args>
-    void construct(U* p, Args&&... args) { ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...); }
-};
-template <class T>
-using BlockVec = std::vector<T, NoInit<T>>;
 
 // A stdio stream that closes itself on every return path.
 struct Stream {
