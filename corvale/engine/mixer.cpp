@@ -5,6 +5,7 @@
 // Everything a block needs is allocated once in MixEngine before the first block.
 #include "corvale/engine/mixer.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
@@ -14,6 +15,10 @@
 #include <memory>
 #include <utility>
 #include <vector>
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 #include "corvale/audio/wav_in.h"
 #include "corvale/audio/wav_out.h"
@@ -333,6 +338,39 @@ void LeanRange(LeanJob& job, int64_t a, int64_t b, int64_t* busL, int64_t* busR)
     }
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+// LeanRange<3, 2, true> two frames at a time with SSE4.1 (chosen at run time):
+// one shuffle puts the four 24-bit samples of two frames at the top of four
+// 32-bit lanes (the samples times 256, as in Sample256), which are widened to
+// 64 bits and added to the bus; the same integers, the same sums.
+__attribute__((target("sse4.1"))) void LeanUnity24Sse41(LeanJob& job, int64_t a, int64_t b, int64_t* busL,
+                                                         int64_t* busR)
+{
+    const unsigned char* p = job.raw + (a - job.first) * 6;
+    const __m128i order = _mm_setr_epi8(-1, 0, 1, 2, -1, 6, 7, 8, -1, 3, 4, 5, -1, 9, 10, 11);
+    __m128i hi = _mm_setzero_si128(), lo = _mm_setzero_si128();
+    int64_t i = a;
+    // 16 bytes are loaded for 12: the read buffers have room past the last frame.
+    for (; i + 2 <= b; i += 2, p += 12) {
+        const __m128i s = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), order);
+        hi = _mm_max_epi32(hi, s);
+        lo = _mm_min_epi32(lo, s);
+        __m128i* l = reinterpret_cast<__m128i*>(busL + i);
+        __m128i* r = reinterpret_cast<__m128i*>(busR + i);
+        _mm_storeu_si128(l, _mm_add_epi64(_mm_loadu_si128(l), _mm_cvtepi32_epi64(s)));
+        _mm_storeu_si128(r, _mm_add_epi64(_mm_loadu_si128(r), _mm_cvtepi32_epi64(_mm_srli_si128(s, 8))));
+    }
+    alignas(16) int32_t h[4], m[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(h), hi);
+    _mm_store_si128(reinterpret_cast<__m128i*>(m), lo);
+    job.hiL = std::max<int64_t>({job.hiL, h[0], h[1]});
+    job.hiR = std::max<int64_t>({job.hiR, h[2], h[3]});
+    job.loL = std::min<int64_t>({job.loL, m[0], m[1]});
+    job.loR = std::min<int64_t>({job.loR, m[2], m[3]});
+    if (i < b) LeanRange<3, 2, true>(job, i, b, busL, busR);
+}
+#endif
+
 class MixEngine {
 public:
     explicit MixEngine(Run& run) : run_(run) {}
@@ -370,6 +408,9 @@ private:
     std::array<BlockVec<unsigned char>, kLeanGroup> leanRaw_;
     std::array<LeanJob, kLeanGroup> jobs_{};
     int pending_ = 0;
+#if defined(__x86_64__) && defined(__GNUC__)
+    bool sse41_ = __builtin_cpu_supports("sse4.1");
+#endif
 
     // What carries across blocks.
     std::unique_ptr<Playback> playback_;
@@ -655,7 +696,15 @@ void MixEngine::FlushLean(int64_t n)
             case 2: LeanRange<2, 1, false>(job, a, b, bl, br); break;
             case 3: LeanRange<2, 1, true>(job, a, b, bl, br); break;
             case 4: LeanRange<3, 2, false>(job, a, b, bl, br); break;
-            case 5: LeanRange<3, 2, true>(job, a, b, bl, br); break;
+            case 5:
+#if defined(__x86_64__) && defined(__GNUC__)
+                if (sse41_) {
+                    LeanUnity24Sse41(job, a, b, bl, br);
+                    break;
+                }
+#endif
+                LeanRange<3, 2, true>(job, a, b, bl, br);
+                break;
             case 6: LeanRange<3, 1, false>(job, a, b, bl, br); break;
             default: LeanRange<3, 1, true>(job, a, b, bl, br); break;
             }
