@@ -548,6 +548,7 @@ void MixEngine::ChannelStage(int c, int64_t pos, int64_t n)
     const size_t got = std::fread(raw, 1, want, f);
     nextByte_[c] = got == want ? at + static_cast<int64_t>(want) : -1;
     if (got < want) std::memset(raw + got, 0, want - got);
+    std::memset(raw + want, 0, 8);   // the lean decoders load a few bytes past the last frame
 
     if (defer) {
         LeanJob& job = jobs_[pending_++];
@@ -959,7 +960,7 @@ int MixEngine::Mix()
         carryL_.assign(kB, 0); carryR_.assign(kB, 0);
     }
     monoIn_.resize(kB);
-    raw_.resize(static_cast<size_t>(kB) * 2 * 4);
+    raw_.resize(static_cast<size_t>(kB) * 2 * 4 + 8);   // one block of the widest format, and room past it
     if (tap_) { tapL_.resize(kB); tapR_.resize(kB); tapBytes_.resize(static_cast<size_t>(6 * kB)); }
     playback_ = std::make_unique<Playback>();
     dsp_ = std::make_unique<DspState>();
