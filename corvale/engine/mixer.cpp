@@ -63,6 +63,13 @@ struct Stream {
     ~Stream() { Close(); }
 };
 
+// Trunc64 with one test on the common path: a value of magnitude below 2^63
+// converts directly; NaN and the rest take Trunc64's guarded route.
+inline int64_t TruncFast(double x)
+{
+    return std::fabs(x) < 9223372036854775808.0 ? static_cast<int64_t>(x) : Trunc64(x);
+}
+
 // Largest absolute value of n samples kept in peak.
 void UpdatePeaks(const int64_t* left, const int64_t* right, int64_t n, double& peakL, double& peakR)
 {
@@ -262,10 +269,10 @@ void StripTail(const double* wl, const double* wr, int64_t n, double gain, doubl
         }
         clipped |= (l > kChannelFullScale) | (l < -kChannelFullScale) | (r > kChannelFullScale) |
                    (r < -kChannelFullScale);
-        tl = Trunc64(l);
-        tr = Trunc64(r);
-        const int64_t ol = Trunc64(static_cast<double>(tl) * applyL);
-        const int64_t orr = Trunc64(static_cast<double>(tr) * applyR);
+        tl = TruncFast(l);
+        tr = TruncFast(r);
+        const int64_t ol = TruncFast(static_cast<double>(tl) * applyL);
+        const int64_t orr = TruncFast(static_cast<double>(tr) * applyR);
         const double al = std::fabs(static_cast<double>(ol));
         const double ar = std::fabs(static_cast<double>(orr));
         if (al > pl) pl = al;
