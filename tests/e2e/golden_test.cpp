@@ -252,6 +252,17 @@ std::vector<Session> Sessions()
                  "t\t0\t4\t0\nv\t4\t-6\n"
                  "band2\t2\t700\t-4\t1\nfxg\t2\t3\n"
                  "end\n"});
+    // High-pass filters directly followed by a band or shelf, on channels and the
+    // master, with the default order and with order lines.
+    s.push_back({"chain", Prefs("oname\tchain\n"),
+                 "begin\nchain_mix\n"
+                 "t\t0\t0\t0\nv\t1\t-2\nv\t2\t-2\nv\t3\t-2\nv\t4\t-8\nv\t5\t0\n"
+                 "hp\t1\t120\nband3\t1\t900\t6\t0.8\n"
+                 "hp\t3\t60\nhshelf\t3\t4000\t-5\t0.7\nband1\t3\t300\t2\t2\n"
+                 "o\thp\t3\t5\no\thshelf\t3\t5\no\tband1\t3\t7\n"
+                 "hp\t4\t200\nrms\t4\t-20\t5\t80\t2\n"
+                 "hp\tM\t30\nlshelf\tM\t100\t3\t0.7\n"
+                 "end\n"});
     // Render windows: preview, export in and out, head and tail. The tracks start
     // at different song frames.
     const std::string placed =
@@ -295,6 +306,11 @@ const std::map<std::string, std::map<std::string, std::string>> kGolden = {
         {"faders_rep.txt", "cfcb112bdcdcbd7ae60ebb8c62aa71ee0d7ab8c3dee2c66b35d3d770a650b385"},
         {"rep.wav", "ddd64bc99f52ee355c9a8f840aa6be2a9223c541015a4def7da4f66e91182dd3"},
         {"stats_rep.txt", "aa6c18168612c7ebb1208915aeb777900ec24730e81dccfbbeaa0272a1de82c3"},
+    }},
+    {"chain", {
+        {"chain.wav", "86087190395621a72a64432bc9fc38ccd351471b489589423cf18dd0f31a9abf"},
+        {"faders_chain.txt", "fbb2faceea368479d354545d83c004ebe098c7a6c216eec7a45a9da30f5aae5e"},
+        {"stats_chain.txt", "ecaaccb8eb5c934f4cd86188397b3e14af0280dd450244374e674b29064e1958"},
     }},
     {"preview", {
         {"faders_win.txt", "6fcb5c14cfb955a7e8836fcde3a3f2b181c2ee476d1f1ac6bd27635dd77e5709"},
