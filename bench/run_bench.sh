@@ -101,6 +101,8 @@ printf '%s\n' "${ROWS[@]}" | awk -F'|' -v bytes="$INPUT_BYTES" -v secs="$SECONDS
     if ($2 == "ours-plain") plain = v[1]
     if ($2 == "ours-fx") fxw = v[1]
     if ($2 == "ours-plain") plainKb = v[3]
+    if ($2 == "ours-plain") plainCpu = v[2]
+    if ($2 == "ours-fx") fxCpu = v[2]
     if ($2 == "floor") floorw = v[1]
 }
 END {
@@ -109,15 +111,24 @@ END {
         ratio = "-"
         if (kind[i] == "peer-plain" && plain > 0) ratio = sprintf("%.2f", wall[i] / plain)
         if (kind[i] == "peer-fx" && fxw > 0) ratio = sprintf("%.2f", wall[i] / fxw)
-        note = bad[i] > 0 ? "  (" bad[i] " failed runs)" : ""
+        note = ""
+        if (bad[i] > 0) {
+            # a run that failed says nothing about speed: the row is shown, not compared
+            note = "  (" bad[i] " failed runs, not compared)"
+            ratio = "-"
+        }
         printf "%-34s %8.3f %8.3f %9.1f %8.1f %9.0f %11s%s\n", label[i], wall[i], cpu[i], kb[i] / 1024, secs / wall[i], bytes / 1e6 / wall[i], ratio, note
+        if (bad[i] > 0) continue
         if (kind[i] == "peer-plain" && (best == "" || wall[i] < best)) best = wall[i]
         if (kind[i] == "peer-fx" && (bestfx == "" || wall[i] < bestfx)) bestfx = wall[i]
+        if (kind[i] == "peer-plain" && (bestcpu == "" || cpu[i] < bestcpu)) bestcpu = cpu[i]
+        if (kind[i] == "peer-fx" && (bestfxcpu == "" || cpu[i] < bestfxcpu)) bestfxcpu = cpu[i]
     }
     print ""
     if (best != "") printf "plain: %.2f x faster than the fastest peer (target 3)\n", best / plain
     if (bestfx != "") printf "fx:    %.2f x faster than the fastest single-process peer with effects (target 2)\n", bestfx / fxw
     print  "       (sox applies effects to a mixed input only through one sub-process per track, so it has no fx row)"
+    if (bestcpu != "" && plainCpu > 0) printf "by CPU time: plain %.2f x, fx %.2f x\n", bestcpu / plainCpu, (bestfxcpu != "" && fxCpu > 0) ? bestfxcpu / fxCpu : 0
     if (floorw > 0) printf "plain: %.2f x the page-cache floor (%.3f s)\n", plain / floorw, floorw
     split(short, s, " ")
     split(half, h, " ")
