@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build demo test sanitize clean
+.PHONY: all build demo test bench sanitize clean
 
 all: build
 
@@ -18,6 +18,10 @@ demo: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Benchmark of the mixer against its peers (not part of test): prints a table.
+bench: build
+	bench/run_bench.sh $(BUILD)
 
 sanitize:
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCORVALE_SANITIZE=ON

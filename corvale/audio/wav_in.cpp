@@ -177,7 +177,38 @@ void DecodeOne(const unsigned char* raw, int64_t frames, int64_t* out)
     for (int64_t i = 0; i < frames; ++i, raw += Bytes) out[i] = Conv(raw);
 }
 
+template <int64_t (*Conv)(const unsigned char*), int Bytes, int Channels>
+void DecodeDouble(const unsigned char* raw, int64_t frames, double* left, double* right)
+{
+    for (int64_t i = 0; i < frames; ++i, raw += Channels * Bytes) {
+        const int64_t l = Conv(raw);
+        left[i] = static_cast<double>(l);
+        right[i] = static_cast<double>(Channels == 2 ? Conv(raw + Bytes) : l);
+    }
+}
+
 }  // namespace
+
+void DecodeFramesToDouble(const unsigned char* raw, int64_t frames, int channels, int bytesPerSample,
+                          double* left, double* right)
+{
+    if (frames <= 0) return;
+    if (channels == 2) {
+        switch (bytesPerSample) {
+        case 2: DecodeDouble<Pcm16, 2, 2>(raw, frames, left, right); break;
+        case 3: DecodeDouble<Pcm24, 3, 2>(raw, frames, left, right); break;
+        case 4: DecodeDouble<Float32, 4, 2>(raw, frames, left, right); break;
+        default: break;
+        }
+    } else if (channels == 1) {
+        switch (bytesPerSample) {
+        case 2: DecodeDouble<Pcm16, 2, 1>(raw, frames, left, right); break;
+        case 3: DecodeDouble<Pcm24, 3, 1>(raw, frames, left, right); break;
+        case 4: DecodeDouble<Float32, 4, 1>(raw, frames, left, right); break;
+        default: break;
+        }
+    }
+}
 
 void DecodeFrames(const unsigned char* raw, int64_t frames, int channels, int bytesPerSample,
                   int64_t* left, int64_t* right)

@@ -27,3 +27,8 @@ void DecodeFrames(const unsigned char* raw, int64_t frames, int channels, int by
 
 // Decodes frames of one channel's samples (mono files) into out.
 void DecodeMono(const unsigned char* raw, int64_t frames, int bytesPerSample, int64_t* out);
+
+// As DecodeFrames, the samples written as doubles (each the exact value of the
+// 24-bit-scale integer).
+void DecodeFramesToDouble(const unsigned char* raw, int64_t frames, int channels, int bytesPerSample,
+                          double* left, double* right);

@@ -44,6 +44,41 @@ inline void Put24(int64_t w, unsigned char* out)
     out[2] = static_cast<unsigned char>((u >> 16) & 0xFF);
 }
 
+// Stereo output without dither: words (the master divided by Shift toward zero),
+// output peaks and packing in one pass, the divisor a constant.
+template <int64_t Shift>
+void StereoPlain(int64_t songPos, int64_t n, const int64_t* left, const int64_t* right, double& peakL,
+                 int64_t& frameL, double& peakR, int64_t& frameR, unsigned char* out)
+{
+    double pl = peakL, pr = peakR;
+    int64_t fl = frameL, fr = frameR;
+    for (int64_t i = 0; i < n; ++i) {
+        const int64_t wl = left[i] / Shift;
+        const int64_t wr = right[i] / Shift;
+        const double al = std::fabs(static_cast<double>(wl));
+        const double ar = std::fabs(static_cast<double>(wr));
+        if (al > pl) {
+            pl = al;
+            fl = songPos + i;
+        }
+        if (ar > pr) {
+            pr = ar;
+            fr = songPos + i;
+        }
+        if constexpr (Shift == 65536) {
+            Put16(wl, out + 4 * i);
+            Put16(wr, out + 4 * i + 2);
+        } else {
+            Put24(wl, out + 6 * i);
+            Put24(wr, out + 6 * i + 3);
+        }
+    }
+    peakL = pl;
+    peakR = pr;
+    frameL = fl;
+    frameR = fr;
+}
+
 // The RIFF size field (data size + 36) is 32 bits wide.
 constexpr uint64_t kMaxRiffSize = 0xFFFFFFFFu;
 
@@ -162,6 +197,18 @@ const unsigned char* OutputStage::Convert(int64_t songPos, int64_t n, int64_t* l
     const bool dither = fmt_.dither > 0;
     const bool sixteen = fmt_.bits == 16;
 
+    if (!fmt_.mono && !dither) {
+        // 16-bit words clamp to 32 bits and then to 16 bits when packed, which is
+        // one clamp to 16 bits.
+        if (sixteen)
+            StereoPlain<65536>(songPos, n, left, right, peaks_.left, peaks_.leftFrame, peaks_.right,
+                               peaks_.rightFrame, bytes_.data());
+        else
+            StereoPlain<256>(songPos, n, left, right, peaks_.left, peaks_.leftFrame, peaks_.right,
+                             peaks_.rightFrame, bytes_.data());
+        bytes = n * (sixteen ? 4 : 6);
+        return bytes_.data();
+    }
     if (!fmt_.mono) {
         for (int64_t i = 0; i < n; ++i) {
             if (dither) {

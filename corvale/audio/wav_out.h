@@ -4,7 +4,28 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <utility>
 #include <vector>
+
+// An allocator whose elements start uninitialised, for block buffers that are
+// always written before they are read: their pages cost nothing until used.
+template <class T>
+struct UninitAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UninitAllocator<U>;
+    };
+    UninitAllocator() = default;
+    template <class U>
+    UninitAllocator(const UninitAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) { ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...); }
+};
+template <class T>
+using BlockVec = std::vector<T, UninitAllocator<T>>;
 
 // Creates or truncates path and writes the 44-byte header. Returns false when the
 // file could not be created or written.
@@ -63,9 +84,9 @@ private:
     OutputFormat fmt_;
     RandomSource rnd_;
     OutputPeaks peaks_;
-    std::vector<int64_t> mono_, words24L_, words24R_;
-    std::vector<int32_t> words16L_, words16R_;
-    std::vector<unsigned char> bytes_;
+    BlockVec<int64_t> mono_, words24L_, words24R_;
+    BlockVec<int32_t> words16L_, words16R_;
+    BlockVec<unsigned char> bytes_;
     int64_t ditherOffset_ = 0;
     int ditherModulus_ = 1;
     int64_t shift_ = 256;  // bus value per output step: 2^16 or 2^8

@@ -194,11 +194,65 @@ void FillVCA(Playback& pb, const AutomationTables& t, int64_t pos, int64_t n, in
     }
 }
 
+bool SteadyGains(Playback& pb, const AutomationTables& t, int64_t pos, int64_t n, int slot,
+                 int64_t polarity, double divisor, float gainL, float gainR, const int* vcaAssign,
+                 double& applyL, double& applyR)
+{
+    if (slot < 0 || slot >= kSlots || n <= 0) return false;
+    if (vcaAssign && vcaAssign[slot] > 0 && vcaAssign[slot] < kVcas) return false;
+    if (pb.slot[slot].current != pb.slot[slot].target) return false;
+    // Entries reached inside the block, in the order the samples would reach
+    // them; one whose level differs from the current level starts a move.
+    RampState st = pb.slot[slot];
+    const SlotColumn col{t, slot};
+    for (int64_t from = pos;;) {
+        const int j = st.next;
+        if (j < 0 || j >= st.limit || j >= kEntries) break;
+        const int64_t at = col.time(j);
+        if (at < from || at - pos >= n) break;
+        ReachEntry(st, col, at);
+        if (st.current != st.target) return false;
+        from = at + 1;
+    }
+    // Without a move the running level is the current level, so a zero crossing
+    // recomputes exactly these gains. When they are the ones already applied, or
+    // the block's first sample is sure to count as a crossing (the song's first
+    // block, or a slot never processed before, whose stored signs are 0), every
+    // sample of the block is scaled by them whatever its sign.
+    const double l = static_cast<double>(static_cast<float>(st.current * polarity) * gainL) / divisor;
+    const double r = static_cast<double>(static_cast<float>(st.current * polarity) * gainR) / divisor;
+    const bool freshL = pos == 0 || pb.OldPolarL[slot] == 0;
+    const bool freshR = pos == 0 || pb.OldPolarR[slot] == 0;
+    if ((!freshL && l != pb.ApplyLeft[slot]) || (!freshR && r != pb.ApplyRight[slot])) return false;
+    applyL = l;
+    applyR = r;
+    pb.slot[slot] = st;
+    return true;
+}
+
+void SteadyEnd(Playback& pb, int slot, int64_t lastL, int64_t lastR, double applyL, double applyR)
+{
+    pb.OldPolarL[slot] = Sign(lastL);
+    pb.OldPolarR[slot] = Sign(lastR);
+    pb.ApplyLeft[slot] = applyL;
+    pb.ApplyRight[slot] = applyR;
+}
+
 void AUTOMATE(Playback& pb, const AutomationTables& t, int64_t pos, int64_t n, int slot,
               int64_t* left, int64_t* right, int64_t polarity, double divisor, float gainL,
               float gainR, const int* vcaAssign)
 {
     if (slot < 0 || slot >= kSlots || n <= 0 || !left || !right) return;
+
+    double steadyL, steadyR;
+    if (SteadyGains(pb, t, pos, n, slot, polarity, divisor, gainL, gainR, vcaAssign, steadyL, steadyR)) {
+        SteadyEnd(pb, slot, left[n - 1], right[n - 1], steadyL, steadyR);
+        for (int64_t i = 0; i < n; ++i) {
+            left[i] = Trunc64(static_cast<double>(left[i]) * steadyL);
+            right[i] = Trunc64(static_cast<double>(right[i]) * steadyR);
+        }
+        return;
+    }
 
     int vcaNo = vcaAssign ? vcaAssign[slot] : 0;
     if (vcaNo < 0 || vcaNo >= kVcas) vcaNo = 0;

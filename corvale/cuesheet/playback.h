@@ -51,3 +51,18 @@ void FillVCA(Playback& pb, const AutomationTables& t, int64_t pos, int64_t n, in
 void AUTOMATE(Playback& pb, const AutomationTables& t, int64_t pos, int64_t n, int slot,
               int64_t* left, int64_t* right, int64_t polarity, double divisor, float gainL,
               float gainR, const int* vcaAssign);
+
+// True when the slot's fader gains cannot change in the block [pos, pos + n): no
+// VCA, no move in progress, no entry reached in the block with a level other
+// than the current one (the entries it does reach are taken, as the samples
+// would take them, only when the result is true), and the gains a zero
+// crossing would compute equal the ones already applied (or the first sample
+// must cross). AUTOMATE then scales every sample by applyL / applyR; a caller
+// that does the scaling itself must finish with SteadyEnd, the block's last
+// input samples and these gains.
+bool SteadyGains(Playback& pb, const AutomationTables& t, int64_t pos, int64_t n, int slot,
+                 int64_t polarity, double divisor, float gainL, float gainR, const int* vcaAssign,
+                 double& applyL, double& applyR);
+// Records the signs of the block's last input samples and the gains applied, as
+// AUTOMATE does.
+void SteadyEnd(Playback& pb, int slot, int64_t lastL, int64_t lastR, double applyL, double applyR);

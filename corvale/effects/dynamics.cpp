@@ -39,18 +39,17 @@ inline void CountQuiet(int& pass, bool quiet)
         ++pass;
 }
 
-// Output of the attack and release stages for counter k of length len.
-inline double AttackOut(double a, double ratio, int64_t k, int64_t len)
+// The quarter-sine gain of the attack and release stages for counter k of length
+// len; both sides of a frame share it, so it is computed once per frame.
+inline double StageGain(int64_t k, int64_t len)
 {
-    const double g = std::sin(static_cast<double>(k) * kHalfPi / static_cast<double>(len));
-    return a - (a - a / ratio) * g;
+    return std::sin(static_cast<double>(k) * kHalfPi / static_cast<double>(len));
 }
 
-inline double ReleaseOut(double a, double ratio, int64_t k, int64_t len)
-{
-    const double g = std::sin(static_cast<double>(k) * kHalfPi / static_cast<double>(len));
-    return (a - a / ratio) * g + a / ratio;
-}
+// Output of the attack and release stages for the stage gain g.
+inline double AttackOut(double a, double ratio, double g) { return a - (a - a / ratio) * g; }
+
+inline double ReleaseOut(double a, double ratio, double g) { return (a - a / ratio) * g + a / ratio; }
 
 }  // namespace
 
@@ -104,8 +103,9 @@ void RMSCOMPRESSOR(RmsCompHistory& h, int slot, int* state, int64_t n, double* l
         }
         if (st == 2) {
             const int64_t k = attackCount;
-            left[i] = AttackOut(aL, ratio, k, attack) * sL;
-            right[i] = AttackOut(aR, ratio, k, attack) * sR;
+            const double g = StageGain(k, attack);
+            left[i] = AttackOut(aL, ratio, g) * sL;
+            right[i] = AttackOut(aR, ratio, g) * sR;
             if (k < attack)
                 attackCount = k + 1;
             else
@@ -118,8 +118,9 @@ void RMSCOMPRESSOR(RmsCompHistory& h, int slot, int* state, int64_t n, double* l
             if (passTL > 3 && passTR > 3) st = 4;
         } else if (st == 4) {
             const int64_t k = releaseCount;
-            left[i] = ReleaseOut(aL, ratio, k, release) * sL;
-            right[i] = ReleaseOut(aR, ratio, k, release) * sR;
+            const double g = StageGain(k, release);
+            left[i] = ReleaseOut(aL, ratio, g) * sL;
+            right[i] = ReleaseOut(aR, ratio, g) * sR;
             if (rmsL < thr && rmsR < thr)
                 releaseCount = k + 1;
             else if (k > 0)
@@ -179,8 +180,9 @@ void PEAKCOMPRESSOR(PeakCompHistory& h, int slot, int* state, int64_t n, double*
 
         if (st == 2) {
             const int64_t k = attackCount;
-            left[i] = AttackOut(aL, ratio, k, attack) * sL;
-            right[i] = AttackOut(aR, ratio, k, attack) * sR;
+            const double g = StageGain(k, attack);
+            left[i] = AttackOut(aL, ratio, g) * sL;
+            right[i] = AttackOut(aR, ratio, g) * sR;
             if (k < attack)
                 attackCount = k + 1;
             else
@@ -209,8 +211,9 @@ void PEAKCOMPRESSOR(PeakCompHistory& h, int slot, int* state, int64_t n, double*
                 newR = 0.0;
             }
             const int64_t k = releaseCount;
-            left[i] = ReleaseOut(aL, ratio, k, release) * sL;
-            right[i] = ReleaseOut(aR, ratio, k, release) * sR;
+            const double g = StageGain(k, release);
+            left[i] = ReleaseOut(aL, ratio, g) * sL;
+            right[i] = ReleaseOut(aR, ratio, g) * sR;
             if (oldL < thr && oldR < thr)
                 releaseCount = k + 1;
             else if (k > 0)
@@ -373,6 +376,16 @@ void MasterRMS(MasterRmsState& s, const int64_t* left, const int64_t* right, flo
         s.init = 1;
     }
     if (divisor < 1) return;
+    if (divisor == 256) {
+        // The usual divisor as a constant: the division becomes shifts.
+        for (int64_t i = 0; i < n; ++i) {
+            MasterSide(s.squaresL, s.countL, s.polarL, s.sumL, s.windowsL, left[i], int64_t{256},
+                       minInterval);
+            MasterSide(s.squaresR, s.countR, s.polarR, s.sumR, s.windowsR, right[i], int64_t{256},
+                       minInterval);
+        }
+        return;
+    }
     for (int64_t i = 0; i < n; ++i) {
         MasterSide(s.squaresL, s.countL, s.polarL, s.sumL, s.windowsL, left[i], divisor,
                    minInterval);

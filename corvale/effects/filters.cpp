@@ -15,6 +15,14 @@ void DenormalSide(double* x, int64_t n)
     }
 }
 
+// The Denormal replacement of one value.
+inline double Floor(double v)
+{
+    if (v >= 0.0 && v < kFloor) return kFloor;
+    if (v < 0.0 && v > -kFloor) return -kFloor;
+    return v;
+}
+
 // History of one biquad side: x1, x2 inputs and y1, y2 outputs.
 struct Side {
     double x1, x2, y1, y2;
@@ -39,6 +47,15 @@ inline double Step(const Coeffs& c, Side& s, double x)
 void RunBiquad(int64_t n, double* left, double* right, const Coeffs& c, Side& l, Side& r,
                int& flag)
 {
+    if (flag >= 2) {
+        // A running section: the Denormal replacement of each sample as it is
+        // read, then the difference equation, in one pass.
+        for (int64_t i = 0; i < n; ++i) {
+            left[i] = Step(c, l, Floor(left[i]));
+            right[i] = Step(c, r, Floor(right[i]));
+        }
+        return;
+    }
     Denormal(left, right, n);
     for (int64_t i = 0; i < n; ++i) {
         if (flag == 0) {
@@ -72,10 +89,30 @@ void HPF(HpfHistory& h, int64_t n, int slot, double* left, double* right, double
          int* initFlags)
 {
     if (n < 1 || slot < 0 || slot >= kValueSlots) return;
-    Denormal(left, right, n);
     double xl = h.OldXL[slot], xr = h.OldXR[slot];
     double yl = h.OldYL[slot], yr = h.OldYR[slot];
     int& flag = initFlags[slot];
+    if (flag != 0) {
+        // A running filter: the Denormal replacement as each sample is read.
+        for (int64_t i = 0; i < n; ++i) {
+            const double x0 = Floor(left[i]);
+            const double y0 = c2 * (x0 - xl) + c1 * yl;
+            left[i] = y0;
+            xl = x0;
+            yl = y0;
+            const double x1 = Floor(right[i]);
+            const double y1 = c2 * (x1 - xr) + c1 * yr;
+            right[i] = y1;
+            xr = x1;
+            yr = y1;
+        }
+        h.OldXL[slot] = xl;
+        h.OldXR[slot] = xr;
+        h.OldYL[slot] = yl;
+        h.OldYR[slot] = yr;
+        return;
+    }
+    Denormal(left, right, n);
     for (int64_t i = 0; i < n; ++i) {
         if (flag == 0) {
             xl = yl = left[0];
@@ -134,4 +171,43 @@ void Rev_EQ(RevEqHistory& h, int64_t n, int filter, double* left, double* right,
     h.in2R[f] = r.x2;
     h.out1R[f] = r.y1;
     h.out2R[f] = r.y2;
+}
+
+bool HpfThenEq(HpfHistory& hp, EqHistory& eq, int64_t n, int slot, int section, double* left,
+               double* right, double c1, double c2, const int* hpInit, double b0, double b1, double b2,
+               double a1, double a2, const int* eqInit)
+{
+    if (n < 1 || slot < 0 || slot >= kValueSlots || section < 0 || section > 7) return false;
+    if (hpInit[slot] == 0 || eqInit[section * kSlots + slot] < 2) return false;
+    double xl = hp.OldXL[slot], xr = hp.OldXR[slot];
+    double yl = hp.OldYL[slot], yr = hp.OldYR[slot];
+    const int s = section;
+    Side l{eq.in1L[slot][s], eq.in2L[slot][s], eq.out1L[slot][s], eq.out2L[slot][s]};
+    Side r{eq.in1R[slot][s], eq.in2R[slot][s], eq.out1R[slot][s], eq.out2R[slot][s]};
+    const Coeffs c{b0, b1, b2, a1, a2};
+    for (int64_t i = 0; i < n; ++i) {
+        const double x0 = Floor(left[i]);
+        const double y0 = c2 * (x0 - xl) + c1 * yl;
+        xl = x0;
+        yl = y0;
+        const double x1 = Floor(right[i]);
+        const double y1 = c2 * (x1 - xr) + c1 * yr;
+        xr = x1;
+        yr = y1;
+        left[i] = Step(c, l, Floor(y0));
+        right[i] = Step(c, r, Floor(y1));
+    }
+    hp.OldXL[slot] = xl;
+    hp.OldXR[slot] = xr;
+    hp.OldYL[slot] = yl;
+    hp.OldYR[slot] = yr;
+    eq.in1L[slot][s] = l.x1;
+    eq.in2L[slot][s] = l.x2;
+    eq.out1L[slot][s] = l.y1;
+    eq.out2L[slot][s] = l.y2;
+    eq.in1R[slot][s] = r.x1;
+    eq.in2R[slot][s] = r.x2;
+    eq.out1R[slot][s] = r.y1;
+    eq.out2R[slot][s] = r.y2;
+    return true;
 }

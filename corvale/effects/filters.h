@@ -43,3 +43,12 @@ void EQ(EqHistory& h, int64_t n, int slot, int section, double* left, double* ri
 // The same biquad for reverb filter 0..3; initFlags is indexed by filter.
 void Rev_EQ(RevEqHistory& h, int64_t n, int filter, double* left, double* right, double b0,
             double b1, double b2, double a1, double a2, int* initFlags);
+
+// HPF followed by EQ section `section` of the same slot in one pass, when both
+// are already running (their start-up samples are behind them): each sample
+// goes through the high-pass and then the biquad, exactly as the two calls one
+// after the other would take it, with the two recurrences interleaved. Returns
+// false, doing nothing, when either has yet to start.
+bool HpfThenEq(HpfHistory& hp, EqHistory& eq, int64_t n, int slot, int section, double* left,
+               double* right, double c1, double c2, const int* hpInit, double b0, double b1, double b2,
+               double a1, double a2, const int* eqInit);

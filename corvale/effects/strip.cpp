@@ -68,11 +68,38 @@ void EffectsStrip(EffectSettings& fx, DspState& dsp, int slot, bool master, int6
 {
     if (master) slot = 0;
     if (n < 1 || slot < 0 || slot >= kValueSlots) return;
+    // The effects due, in the order they run.
+    int due[11 * kStripEffects];
+    int count = 0;
     for (int position = 1; position <= 11; ++position) {
         for (int effect = 0; effect < kStripEffects; ++effect) {
             if (fx.order[effect][slot] != position) continue;
             if (!EffectOn(fx, effect, slot, master)) continue;
-            RunEffect(fx, dsp, effect, slot, n, left, right);
+            due[count++] = effect;
         }
     }
+    for (int k = 0; k < count; ++k) {
+        const int effect = due[k];
+        // A high-pass directly followed by a biquad section runs as one pass.
+        if (effect == kHp && k + 1 < count && due[k + 1] >= kBand1 && due[k + 1] <= kLshelf) {
+            const Biquad& c = fx.eq[due[k + 1]][slot];
+            if (HpfThenEq(dsp.hpf, dsp.eq, n, slot, due[k + 1], left, right, fx.hpC1[slot], fx.hpC2[slot],
+                          dsp.hpInit, c.b0, c.b1, c.b2, c.a1, c.a2, dsp.eqInit)) {
+                ++k;
+                continue;
+            }
+        }
+        RunEffect(fx, dsp, effect, slot, n, left, right);
+    }
+}
+
+bool StripIdle(const EffectSettings& fx, int slot, bool master)
+{
+    if (master) slot = 0;
+    if (slot < 0 || slot >= kValueSlots) return true;
+    for (int effect = 0; effect < kStripEffects; ++effect) {
+        const int position = fx.order[effect][slot];
+        if (position >= 1 && position <= 11 && EffectOn(fx, effect, slot, master)) return false;
+    }
+    return true;
 }

@@ -32,3 +32,7 @@ struct DspState {
 // Slots outside 0..135 have no effect values and pass unchanged.
 void EffectsStrip(EffectSettings& fx, DspState& dsp, int slot, bool master, int64_t pos,
                   int64_t n, double* left, double* right);
+
+// True when no effect of the slot's strip would run (the strip leaves the work
+// buffers unchanged).
+bool StripIdle(const EffectSettings& fx, int slot, bool master);

@@ -5,14 +5,23 @@
 // Everything a block needs is allocated once in MixEngine before the first block.
 #include "corvale/engine/mixer.h"
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 #include "corvale/audio/wav_in.h"
+#include "corvale/audio/wav_out.h"
 #include "corvale/cuesheet/pan.h"
 #include "corvale/cuesheet/playback.h"
 #include "corvale/effects/dynamics.h"
@@ -33,13 +42,14 @@ constexpr double kBusFullScale = 2147483648.0;
 // A stdio stream that closes itself on every return path.
 struct Stream {
     std::FILE* f = nullptr;
-    std::vector<char> buffer;   // the fully buffered stream's buffer; lives as long as the stream
+    std::unique_ptr<char[]> buffer;   // the fully buffered stream's buffer; lives as long as the stream
     bool Open(const char* path, const char* mode, size_t bufferBytes)
     {
         f = std::fopen(path, mode);
         if (f == nullptr) return false;
-        buffer.resize(bufferBytes > 0 ? bufferBytes : 1);
-        std::setvbuf(f, buffer.data(), _IOFBF, buffer.size());
+        const size_t size = bufferBytes > 0 ? bufferBytes : 1;
+        buffer.reset(new char[size]);
+        std::setvbuf(f, buffer.get(), _IOFBF, size);
         return true;
     }
     // Closes the stream; false when the close (the final flush) failed.
@@ -52,6 +62,13 @@ struct Stream {
     }
     ~Stream() { Close(); }
 };
+
+// Trunc64 with one test on the common path: a value of magnitude below 2^63
+// converts directly; NaN and the rest take Trunc64's guarded route.
+inline int64_t TruncFast(double x)
+{
+    return std::fabs(x) < 9223372036854775808.0 ? static_cast<int64_t>(x) : Trunc64(x);
+}
 
 // Largest absolute value of n samples kept in peak.
 void UpdatePeaks(const int64_t* left, const int64_t* right, int64_t n, double& peakL, double& peakR)
@@ -106,6 +123,261 @@ void GainClipTruncate(double* workL, double* workR, int64_t n, double gain, bool
     }
 }
 
+// One stored 16-bit or 24-bit sample at 24-bit scale.
+template <int Bytes>
+inline int64_t PcmSample(const unsigned char* b)
+{
+    if constexpr (Bytes == 2)
+        return static_cast<int64_t>(static_cast<int32_t>((uint32_t{b[0]} << 16) | (uint32_t{b[1]} << 24)) >> 8);
+    else
+        return static_cast<int64_t>(
+            static_cast<int32_t>((uint32_t{b[0]} << 8) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 24)) >> 8);
+}
+
+// The four bytes at b as a little-endian word (b may be unaligned; every read
+// buffer has room past the last frame).
+inline uint32_t Load4(const unsigned char* b)
+{
+    uint32_t w;
+    std::memcpy(&w, b, 4);
+    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap32(w);
+    return w;
+}
+
+// One stored sample at p at 24-bit scale, times 256: a stored sample s of b bits
+// is s * 2^(24 - b) at 24-bit scale, so the result is s * 2^(32 - b), which is
+// the sample's bytes shifted to the top of a 32-bit word (the bits below them
+// zero) read as a signed number; it always fits in 32 bits.
+template <int Bytes>
+inline int64_t Sample256(const unsigned char* p)
+{
+    return static_cast<int64_t>(static_cast<int32_t>(Load4(p) << (32 - 8 * Bytes)));
+}
+
+template <int Bytes, int Channels>
+inline void Frame256(const unsigned char* p, int64_t& l, int64_t& r)
+{
+    l = Sample256<Bytes>(p);
+    r = Channels == 2 ? Sample256<Bytes>(p + Bytes) : l;
+}
+
+// The channel stage of a 16/24-bit channel whose strip does nothing, whose effects
+// gain is 1.0 and whose fader gains are steady over the block: decoding, fader
+// and peaks in one pass. Such samples lie within -2^23 .. 2^23 - 1, so the double
+// copy of the strip, the clip test and the truncation back change nothing, and
+// the fader scale (applyL, applyR) is the only arithmetic. With Add the result is
+// added to one bus and the frames outside [first, last) are skipped (they are
+// silence); otherwise it is written to outL/outR, silence included. Returns the
+// block's last input samples for the fader's sign memory.
+template <int Bytes, int Channels, bool Unity, bool Add>
+void PlainChannel(const unsigned char* raw, int64_t first, int64_t last, int64_t n, double applyL,
+                  double applyR, int64_t* outL, int64_t* outR, double& peakL, double& peakR,
+                  int64_t& lastInL, int64_t& lastInR)
+{
+    if (!Add) {
+        for (int64_t i = 0; i < first; ++i) outL[i] = outR[i] = 0;
+        for (int64_t i = last; i < n; ++i) outL[i] = outR[i] = 0;
+    }
+    const unsigned char* p = raw;
+    if constexpr (Unity) {
+        // Unity fader and pan at the channel site: x * 256.0 is exact, so the
+        // product is the integer x * 256; the peak is the larger of the largest
+        // value and minus the smallest.
+        int64_t hiL = 0, loL = 0, hiR = 0, loR = 0;
+        for (int64_t i = first; i < last; ++i, p += Channels * Bytes) {
+            int64_t l, r;
+            Frame256<Bytes, Channels>(p, l, r);
+            hiL = l > hiL ? l : hiL;
+            loL = l < loL ? l : loL;
+            hiR = r > hiR ? r : hiR;
+            loR = r < loR ? r : loR;
+            if (Add) {
+                outL[i] += l;
+                outR[i] += r;
+            } else {
+                outL[i] = l;
+                outR[i] = r;
+            }
+        }
+        const double pl = static_cast<double>(hiL > -loL ? hiL : -loL);
+        const double pr = static_cast<double>(hiR > -loR ? hiR : -loR);
+        if (pl > peakL) peakL = pl;
+        if (pr > peakR) peakR = pr;
+    } else {
+        double pl = peakL, pr = peakR;
+        for (int64_t i = first; i < last; ++i, p += Channels * Bytes) {
+            int64_t x, y;
+            Frame256<Bytes, Channels>(p, x, y);
+            const int64_t l = Trunc64(static_cast<double>(x / 256) * applyL);
+            const int64_t r = Trunc64(static_cast<double>(y / 256) * applyR);
+            const double al = std::fabs(static_cast<double>(l));
+            const double ar = std::fabs(static_cast<double>(r));
+            if (al > pl) pl = al;
+            if (ar > pr) pr = ar;
+            if (Add) {
+                outL[i] += l;
+                outR[i] += r;
+            } else {
+                outL[i] = l;
+                outR[i] = r;
+            }
+        }
+        peakL = pl;
+        peakR = pr;
+    }
+    lastInL = lastInR = 0;
+    if (last == n && last > first) {
+        const unsigned char* q = raw + (last - 1 - first) * Channels * Bytes;
+        lastInL = PcmSample<Bytes>(q);
+        lastInR = Channels == 2 ? PcmSample<Bytes>(q + Bytes) : lastInL;
+    }
+}
+
+template <int Bytes, int Channels>
+void PlainChannelFor(bool unity, bool add, const unsigned char* raw, int64_t first, int64_t last, int64_t n,
+                     double applyL, double applyR, int64_t* outL, int64_t* outR, double& peakL,
+                     double& peakR, int64_t& lastInL, int64_t& lastInR)
+{
+    if (unity && add)
+        PlainChannel<Bytes, Channels, true, true>(raw, first, last, n, applyL, applyR, outL, outR, peakL, peakR, lastInL, lastInR);
+    else if (unity)
+        PlainChannel<Bytes, Channels, true, false>(raw, first, last, n, applyL, applyR, outL, outR, peakL, peakR, lastInL, lastInR);
+    else if (add)
+        PlainChannel<Bytes, Channels, false, true>(raw, first, last, n, applyL, applyR, outL, outR, peakL, peakR, lastInL, lastInR);
+    else
+        PlainChannel<Bytes, Channels, false, false>(raw, first, last, n, applyL, applyR, outL, outR, peakL, peakR, lastInL, lastInR);
+}
+
+// After a channel's strip, with steady fader gains: effects gain (Gain), clip
+// test, truncation toward zero, fader scale and peaks in one pass, the result
+// added to a bus (Add) or written to outL/outR. The clip test looks at every
+// frame, which sets the over flag exactly when the frame-by-frame test that
+// stops at the first clip would. Returns the block's last fader inputs.
+template <bool Gain, bool Add>
+void StripTail(const double* wl, const double* wr, int64_t n, double gain, double applyL, double applyR,
+               int64_t* outL, int64_t* outR, int& over, double& peakL, double& peakR, int64_t& lastL,
+               int64_t& lastR)
+{
+    double pl = peakL, pr = peakR;
+    bool clipped = false;
+    int64_t tl = 0, tr = 0;
+    for (int64_t i = 0; i < n; ++i) {
+        double l = wl[i], r = wr[i];
+        if (Gain) {
+            l *= gain;
+            r *= gain;
+        }
+        clipped |= (l > kChannelFullScale) | (l < -kChannelFullScale) | (r > kChannelFullScale) |
+                   (r < -kChannelFullScale);
+        tl = TruncFast(l);
+        tr = TruncFast(r);
+        const int64_t ol = TruncFast(static_cast<double>(tl) * applyL);
+        const int64_t orr = TruncFast(static_cast<double>(tr) * applyR);
+        const double al = std::fabs(static_cast<double>(ol));
+        const double ar = std::fabs(static_cast<double>(orr));
+        if (al > pl) pl = al;
+        if (ar > pr) pr = ar;
+        if (Add) {
+            outL[i] += ol;
+            outR[i] += orr;
+        } else {
+            outL[i] = ol;
+            outR[i] = orr;
+        }
+    }
+    if (clipped && over == 0) over = 1;
+    peakL = pl;
+    peakR = pr;
+    lastL = tl;
+    lastR = tr;
+}
+
+// A lean channel of the block waiting in its read buffer (raw holds frames
+// first .. last - 1) to be added to bus `bus`.
+struct LeanJob {
+    int c = 0, bytes = 0, channels = 0, bus = 0;
+    const unsigned char* raw = nullptr;
+    int64_t first = 0, last = 0;
+    double applyL = 0, applyR = 0;
+    bool unity = false;
+    int64_t hiL = 0, loL = 0, hiR = 0, loR = 0;   // extremes of the unity products
+    double peakL = 0, peakR = 0;                  // running peaks of the others
+};
+
+// Frames [a, b) of a lean job added to the bus: the arithmetic of PlainChannel.
+template <int Bytes, int Channels, bool Unity>
+void LeanRange(LeanJob& job, int64_t a, int64_t b, int64_t* busL, int64_t* busR)
+{
+    const unsigned char* p = job.raw + (a - job.first) * Channels * Bytes;
+    if constexpr (Unity) {
+        int64_t hiL = job.hiL, loL = job.loL, hiR = job.hiR, loR = job.loR;
+        for (int64_t i = a; i < b; ++i, p += Channels * Bytes) {
+            int64_t l, r;
+            Frame256<Bytes, Channels>(p, l, r);
+            hiL = l > hiL ? l : hiL;
+            loL = l < loL ? l : loL;
+            hiR = r > hiR ? r : hiR;
+            loR = r < loR ? r : loR;
+            busL[i] += l;
+            busR[i] += r;
+        }
+        job.hiL = hiL;
+        job.loL = loL;
+        job.hiR = hiR;
+        job.loR = loR;
+    } else {
+        double pl = job.peakL, pr = job.peakR;
+        const double applyL = job.applyL, applyR = job.applyR;
+        for (int64_t i = a; i < b; ++i, p += Channels * Bytes) {
+            int64_t x, y;
+            Frame256<Bytes, Channels>(p, x, y);
+            const int64_t l = Trunc64(static_cast<double>(x / 256) * applyL);
+            const int64_t r = Trunc64(static_cast<double>(y / 256) * applyR);
+            const double al = std::fabs(static_cast<double>(l));
+            const double ar = std::fabs(static_cast<double>(r));
+            if (al > pl) pl = al;
+            if (ar > pr) pr = ar;
+            busL[i] += l;
+            busR[i] += r;
+        }
+        job.peakL = pl;
+        job.peakR = pr;
+    }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// LeanRange<3, 2, true> two frames at a time with SSE4.1 (chosen at run time):
+// one shuffle puts the four 24-bit samples of two frames at the top of four
+// 32-bit lanes (the samples times 256, as in Sample256), which are widened to
+// 64 bits and added to the bus; the same integers, the same sums.
+__attribute__((target("sse4.1"))) void LeanUnity24Sse41(LeanJob& job, int64_t a, int64_t b, int64_t* busL,
+                                                         int64_t* busR)
+{
+    const unsigned char* p = job.raw + (a - job.first) * 6;
+    const __m128i order = _mm_setr_epi8(-1, 0, 1, 2, -1, 6, 7, 8, -1, 3, 4, 5, -1, 9, 10, 11);
+    __m128i hi = _mm_setzero_si128(), lo = _mm_setzero_si128();
+    int64_t i = a;
+    // 16 bytes are loaded for 12: the read buffers have room past the last frame.
+    for (; i + 2 <= b; i += 2, p += 12) {
+        const __m128i s = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), order);
+        hi = _mm_max_epi32(hi, s);
+        lo = _mm_min_epi32(lo, s);
+        __m128i* l = reinterpret_cast<__m128i*>(busL + i);
+        __m128i* r = reinterpret_cast<__m128i*>(busR + i);
+        _mm_storeu_si128(l, _mm_add_epi64(_mm_loadu_si128(l), _mm_cvtepi32_epi64(s)));
+        _mm_storeu_si128(r, _mm_add_epi64(_mm_loadu_si128(r), _mm_cvtepi32_epi64(_mm_srli_si128(s, 8))));
+    }
+    alignas(16) int32_t h[4], m[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(h), hi);
+    _mm_store_si128(reinterpret_cast<__m128i*>(m), lo);
+    job.hiL = std::max<int64_t>({job.hiL, h[0], h[1]});
+    job.hiR = std::max<int64_t>({job.hiR, h[2], h[3]});
+    job.loL = std::min<int64_t>({job.loL, m[0], m[1]});
+    job.loR = std::min<int64_t>({job.loR, m[2], m[3]});
+    if (i < b) LeanRange<3, 2, true>(job, i, b, busL, busR);
+}
+#endif
+
 class MixEngine {
 public:
     explicit MixEngine(Run& run) : run_(run) {}
@@ -115,6 +387,8 @@ private:
     int OpenStreams();
     int CloseStreams();
     void ChannelStage(int c, int64_t pos, int64_t n);
+    bool ChannelGeneral(int c, int64_t pos, int64_t n, int64_t first, int64_t last, bool addable, int bus);
+    void FlushLean(int64_t n);
     int BusStage(int64_t pos, int64_t n);
     int RunDiscrete(int64_t n);
     int RunRecursive(int64_t n);
@@ -123,17 +397,27 @@ private:
     Run& run_;
     std::unique_ptr<Stream> out_, tap_;
     std::vector<std::unique_ptr<Stream>> tracks_;
+    std::array<int64_t, kChannelRows> nextByte_{};   // file position after each track's last read; -1 unknown
 
     // Block buffers, one block each.
-    std::vector<int64_t> chanL_, chanR_, masterL_, masterR_;
-    std::vector<double> workL_, workR_;
-    std::vector<std::vector<int64_t>> subL_, subR_;
-    std::vector<double> recSendL_, recSendR_, discSendL_, discSendR_;
-    std::vector<int64_t> returnL_, returnR_, carryL_, carryR_;
-    std::vector<int64_t> monoIn_;
-    std::vector<unsigned char> raw_;
-    std::vector<int64_t> tapL_, tapR_;
-    std::vector<unsigned char> tapBytes_;
+    BlockVec<int64_t> chanL_, chanR_, masterL_, masterR_;
+    BlockVec<double> workL_, workR_;
+    std::vector<BlockVec<int64_t>> subL_, subR_;   // only the submixes that are on
+    BlockVec<double> recSendL_, recSendR_, discSendL_, discSendR_;
+    BlockVec<int64_t> returnL_, returnR_, carryL_, carryR_;
+    BlockVec<int64_t> monoIn_;
+    BlockVec<unsigned char> raw_;
+    BlockVec<int64_t> tapL_, tapR_;
+    BlockVec<unsigned char> tapBytes_;
+
+    // Lean channels waiting to be summed (ChannelStage, FlushLean).
+    static constexpr int kLeanGroup = 4;
+    std::array<BlockVec<unsigned char>, kLeanGroup> leanRaw_;
+    std::array<LeanJob, kLeanGroup> jobs_{};
+    int pending_ = 0;
+#if defined(__x86_64__) && defined(__GNUC__)
+    bool sse41_ = __builtin_cpu_supports("sse4.1");
+#endif
 
     // What carries across blocks.
     std::unique_ptr<Playback> playback_;
@@ -158,6 +442,7 @@ int MixEngine::OpenStreams()
     }
     Tracks& tracks = run_.tracks;
     tracks_.resize(kChannelRows);
+    nextByte_.fill(-1);
     for (int c = 1; c <= tracks.channels(); ++c) {
         if (!tracks.headerOk[c]) continue;
         const WavInfo& info = tracks.info[c];
@@ -207,61 +492,109 @@ void MixEngine::ChannelStage(int c, int64_t pos, int64_t n)
     int64_t* L = chanL_.data();
     int64_t* R = chanR_.data();
 
-    // Read: silence before the track offset, then one seek and one read.
-    int64_t first = 0;
-    std::FILE* f = tracks_[c]->f;
-    std::rewind(f);
-    if (offset > pos) {
-        first = offset - pos < n ? offset - pos : n;
-        std::memset(L, 0, static_cast<size_t>(first) * sizeof(int64_t));
-        std::memset(R, 0, static_cast<size_t>(first) * sizeof(int64_t));
-        std::fseek(f, static_cast<long>(info.dataStart), SEEK_SET);
-    } else {
-        std::fseek(f, static_cast<long>(info.dataStart + (pos - offset) * bytesPerFrame), SEEK_SET);
-    }
-    const size_t want = static_cast<size_t>(n * bytesPerFrame);
-    const size_t got = std::fread(raw_.data(), 1, want, f);
-    if (got < want) std::memset(raw_.data() + got, 0, want - got);
-
-    // Decode from the first frame that carries track data.
-    const int64_t frames = n - first;
-    if (frames > 0) {
-        if (info.channels == 1 && run_.pan.delayPan[c] != 0) {
-            DecodeMono(raw_.data(), frames, info.bytesPerSample, monoIn_.data() + first);
-            const int64_t historyStart = n >= 256 ? n - 255 : n;
-            DELAY_PAN(*delay_, first, n, c, run_.pan, monoIn_.data(), L, R, historyStart);
-        } else {
-            DecodeFrames(raw_.data(), frames, info.channels, info.bytesPerSample, L + first, R + first);
-        }
-    }
-
-    // Track end: silence from the last frame on, and the channel plays no more.
+    // Frames [first, last) carry track data: silence before the track offset,
+    // and from the track end on, after which the channel plays no more.
+    const int64_t first = offset > pos ? (offset - pos < n ? offset - pos : n) : 0;
     const int64_t trackEnd = offset + info.frames;
+    int64_t last = n;
     if (trackEnd < pos + n) {
         const int64_t from = trackEnd - pos > 0 ? trackEnd - pos : 0;
-        for (int64_t i = from; i < n; ++i) L[i] = R[i] = 0;
+        last = from > first ? from : first;
         tracks.active[c] = 0;
     }
 
-    // Effects strip on doubles, effects gain, clip test, back to integers.
-    double* wl = workL_.data();
-    double* wr = workR_.data();
-    for (int64_t i = 0; i < n; ++i) {
-        wl[i] = static_cast<double>(L[i]);
-        wr[i] = static_cast<double>(R[i]);
+    const Routing& routing = run_.routing;
+    const EffectSettings& fx = run_.fx;
+    const bool revSend = !fx.masterRev && !fx.masterTrev && fx.recursiveOn && fx.revFlag[c];
+    const bool trevSend = !fx.masterRev && !fx.masterTrev && fx.discreteOn && fx.trevFlag[c];
+    int buses = 0, bus = 0;
+    for (int s = 0; s < kSubmixes; ++s) {
+        if (routing.route[c][s] == 1 && routing.subOn[s] == 1) {
+            ++buses;
+            bus = s;
+        }
     }
-    EffectsStrip(run_.fx, *dsp_, c, false, pos, n, wl, wr);
-    GainClipTruncate(wl, wr, n, run_.pan.fxGain[c], false, kChannelFullScale, run_.stats.over[c], L, R);
+    const bool addable = buses == 1 && !revSend && !trevSend;
 
-    // Fader, pan, polarity, VCA.
-    AUTOMATE(*playback_, run_.automation, pos, n, c, L, R, run_.pan.polarity[c], kChannelDivisor,
-             run_.pan.gainL[c], run_.pan.gainR[c], run_.routing.vcaAssign.data());
+    // The lean path: nothing but the fader scale happens to the samples of a
+    // 16/24-bit channel with an idle strip, effects gain 1.0 and steady gains.
+    double applyL = 0, applyR = 0;
+    const bool plainInput = (info.bytesPerSample == 2 || info.bytesPerSample == 3) &&
+                            (info.channels == 2 || (info.channels == 1 && run_.pan.delayPan[c] == 0));
+    const bool lean = plainInput && run_.pan.fxGain[c] == 1.0 && StripIdle(fx, c, false) &&
+                      SteadyGains(*playback_, run_.automation, pos, n, c, run_.pan.polarity[c],
+                                  kChannelDivisor, run_.pan.gainL[c], run_.pan.gainR[c],
+                                  routing.vcaAssign.data(), applyL, applyR);
+    // A lean channel that feeds one bus and no send waits in a read buffer of its
+    // own; a few of them are then summed into the bus together (FlushLean), so
+    // the bus is read and written once per group instead of once per channel.
+    // The sums are of integers: their order does not change them.
+    const bool defer = lean && addable;
+    unsigned char* raw = raw_.data();
+    if (defer) {
+        if (leanRaw_[pending_].empty()) leanRaw_[pending_].resize(static_cast<size_t>(6 * kB + 8));
+        raw = leanRaw_[pending_].data();
+    }
 
-    UpdatePeaks(L, R, n, run_.stats.peakL[c], run_.stats.peakR[c]);
+    // Read: silence before the track offset, then one read of the block from
+    // its byte position. A file whose previous block ended exactly there is
+    // already in place, so only the first block (or one after a short read)
+    // needs the rewind and the seek.
+    int64_t at = info.dataStart + (pos - offset) * bytesPerFrame;
+    if (offset > pos) {
+        std::memset(L, 0, static_cast<size_t>(first) * sizeof(int64_t));
+        std::memset(R, 0, static_cast<size_t>(first) * sizeof(int64_t));
+        at = info.dataStart;
+    }
+    std::FILE* f = tracks_[c]->f;
+    if (at != nextByte_[c]) {
+        std::rewind(f);
+        std::fseek(f, static_cast<long>(at), SEEK_SET);
+    }
+    const size_t want = static_cast<size_t>(n * bytesPerFrame);
+    const size_t got = std::fread(raw, 1, want, f);
+    nextByte_[c] = got == want ? at + static_cast<int64_t>(want) : -1;
+    if (got < want) std::memset(raw + got, 0, want - got);
+    std::memset(raw + want, 0, 8);   // the lean decoders load a few bytes past the last frame
+
+    if (defer) {
+        LeanJob& job = jobs_[pending_++];
+        job = LeanJob{};
+        job.c = c;
+        job.raw = raw;
+        job.first = first;
+        job.last = last;
+        job.bytes = info.bytesPerSample;
+        job.channels = info.channels;
+        job.bus = bus;
+        job.applyL = applyL;
+        job.applyR = applyR;
+        job.unity = applyL == 256.0 && applyR == 256.0;
+        job.peakL = run_.stats.peakL[c];
+        job.peakR = run_.stats.peakR[c];
+        if (pending_ == kLeanGroup) FlushLean(n);
+        return;
+    }
+
+    if (lean) {
+        // Lean, but feeding several buses or a send: into the channel buffers.
+        const bool unity = applyL == 256.0 && applyR == 256.0;
+        int64_t lastL = 0, lastR = 0;
+        auto run = [&](auto kernel) {
+            kernel(unity, false, raw, first, last, n, applyL, applyR, L, R, run_.stats.peakL[c],
+                   run_.stats.peakR[c], lastL, lastR);
+        };
+        if (info.channels == 2)
+            info.bytesPerSample == 2 ? run(PlainChannelFor<2, 2>) : run(PlainChannelFor<3, 2>);
+        else
+            info.bytesPerSample == 2 ? run(PlainChannelFor<2, 1>) : run(PlainChannelFor<3, 1>);
+        SteadyEnd(*playback_, c, lastL, lastR, applyL, applyR);
+    } else if (ChannelGeneral(c, pos, n, first, last, addable, bus)) {
+        return;
+    }
 
     // Routing into the submix buses.
-    const Routing& routing = run_.routing;
-    for (int s = 0; s < kSubmixes; ++s) {
+    for (int s = 0; s < kSubmixes && buses > 0; ++s) {
         if (routing.route[c][s] != 1 || routing.subOn[s] != 1) continue;
         int64_t* bl = subL_[s].data();
         int64_t* br = subR_[s].data();
@@ -272,22 +605,142 @@ void MixEngine::ChannelStage(int c, int64_t pos, int64_t n)
     }
 
     // Post-fader sends (only when no reverb is a master insert).
-    const EffectSettings& fx = run_.fx;
-    if (fx.masterRev || fx.masterTrev) return;
-    if (fx.recursiveOn && fx.revFlag[c]) {
+    if (revSend) {
         const double g = static_cast<double>(fx.revSend[c] * fx.recursiveReturnGain);
         for (int64_t i = 0; i < n; ++i) {
             recSendL_[i] += static_cast<double>(L[i]) * g;
             recSendR_[i] += static_cast<double>(R[i]) * g;
         }
     }
-    if (fx.discreteOn && fx.trevFlag[c]) {
+    if (trevSend) {
         const double g = static_cast<double>(fx.trevSend[c] * fx.discreteReturnGain);
         for (int64_t i = 0; i < n; ++i) {
             discSendL_[i] += static_cast<double>(L[i]) * g;
             discSendR_[i] += static_cast<double>(R[i]) * g;
         }
     }
+}
+
+// Decoding (or delay pan), strip, effects gain, clip test, fader and peaks of one
+// channel. Returns true when the result went straight into submix bus `bus`
+// (allowed by addable), false when it is in the channel buffers.
+bool MixEngine::ChannelGeneral(int c, int64_t pos, int64_t n, int64_t first, int64_t last, bool addable,
+                               int bus)
+{
+    const WavInfo& info = run_.tracks.info[c];
+    int64_t* L = chanL_.data();
+    int64_t* R = chanR_.data();
+    double* wl = workL_.data();
+    double* wr = workR_.data();
+    if (info.channels == 1 && run_.pan.delayPan[c] != 0) {
+        const int64_t frames = n - first;
+        if (frames > 0) {
+            DecodeMono(raw_.data(), frames, info.bytesPerSample, monoIn_.data() + first);
+            const int64_t historyStart = n >= 256 ? n - 255 : n;
+            DELAY_PAN(*delay_, first, n, c, run_.pan, monoIn_.data(), L, R, historyStart);
+        }
+        for (int64_t i = last; i < n; ++i) L[i] = R[i] = 0;
+        for (int64_t i = 0; i < n; ++i) {
+            wl[i] = static_cast<double>(L[i]);
+            wr[i] = static_cast<double>(R[i]);
+        }
+    } else {
+        // Straight into the work buffers: the doubles of the decoded integers.
+        for (int64_t i = 0; i < first; ++i) wl[i] = wr[i] = 0.0;
+        DecodeFramesToDouble(raw_.data(), last - first, info.channels, info.bytesPerSample, wl + first,
+                             wr + first);
+        for (int64_t i = last; i < n; ++i) wl[i] = wr[i] = 0.0;
+    }
+
+    EffectsStrip(run_.fx, *dsp_, c, false, pos, n, wl, wr);
+
+    double applyL, applyR;
+    if (SteadyGains(*playback_, run_.automation, pos, n, c, run_.pan.polarity[c], kChannelDivisor,
+                    run_.pan.gainL[c], run_.pan.gainR[c], run_.routing.vcaAssign.data(), applyL, applyR)) {
+        // Effects gain, clip test, truncation, fader, peaks (and the bus) in one pass.
+        const double gain = run_.pan.fxGain[c];
+        const bool add = addable;
+        int64_t* outL = add ? subL_[bus].data() : L;
+        int64_t* outR = add ? subR_[bus].data() : R;
+        int64_t lastL = 0, lastR = 0;
+        double& peakL = run_.stats.peakL[c];
+        double& peakR = run_.stats.peakR[c];
+        int& over = run_.stats.over[c];
+        if (gain != 1.0)
+            add ? StripTail<true, true>(wl, wr, n, gain, applyL, applyR, outL, outR, over, peakL, peakR, lastL, lastR)
+                : StripTail<true, false>(wl, wr, n, gain, applyL, applyR, outL, outR, over, peakL, peakR, lastL, lastR);
+        else
+            add ? StripTail<false, true>(wl, wr, n, gain, applyL, applyR, outL, outR, over, peakL, peakR, lastL, lastR)
+                : StripTail<false, false>(wl, wr, n, gain, applyL, applyR, outL, outR, over, peakL, peakR, lastL, lastR);
+        SteadyEnd(*playback_, c, lastL, lastR, applyL, applyR);
+        return add;
+    }
+
+    GainClipTruncate(wl, wr, n, run_.pan.fxGain[c], false, kChannelFullScale, run_.stats.over[c], L, R);
+    AUTOMATE(*playback_, run_.automation, pos, n, c, L, R, run_.pan.polarity[c], kChannelDivisor,
+             run_.pan.gainL[c], run_.pan.gainR[c], run_.routing.vcaAssign.data());
+    UpdatePeaks(L, R, n, run_.stats.peakL[c], run_.stats.peakR[c]);
+    return false;
+}
+
+void MixEngine::FlushLean(int64_t n)
+{
+    // Tiles small enough that a tile of the bus stays in the cache while every
+    // waiting channel adds into it.
+    constexpr int64_t kTile = 2048;
+    for (int64_t t = 0; t < n; t += kTile) {
+        const int64_t e = t + kTile < n ? t + kTile : n;
+        for (int j = 0; j < pending_; ++j) {
+            LeanJob& job = jobs_[j];
+            const int64_t a = t > job.first ? t : job.first;
+            const int64_t b = e < job.last ? e : job.last;
+            if (a >= b) continue;
+            int64_t* bl = subL_[job.bus].data();
+            int64_t* br = subR_[job.bus].data();
+            const int kind = (job.bytes == 2 ? 0 : 4) + (job.channels == 2 ? 0 : 2) + (job.unity ? 1 : 0);
+            switch (kind) {
+            case 0: LeanRange<2, 2, false>(job, a, b, bl, br); break;
+            case 1: LeanRange<2, 2, true>(job, a, b, bl, br); break;
+            case 2: LeanRange<2, 1, false>(job, a, b, bl, br); break;
+            case 3: LeanRange<2, 1, true>(job, a, b, bl, br); break;
+            case 4: LeanRange<3, 2, false>(job, a, b, bl, br); break;
+            case 5:
+#if defined(__x86_64__) && defined(__GNUC__)
+                if (sse41_) {
+                    LeanUnity24Sse41(job, a, b, bl, br);
+                    break;
+                }
+#endif
+                LeanRange<3, 2, true>(job, a, b, bl, br);
+                break;
+            case 6: LeanRange<3, 1, false>(job, a, b, bl, br); break;
+            default: LeanRange<3, 1, true>(job, a, b, bl, br); break;
+            }
+        }
+    }
+    for (int j = 0; j < pending_; ++j) {
+        const LeanJob& job = jobs_[j];
+        double& peakL = run_.stats.peakL[job.c];
+        double& peakR = run_.stats.peakR[job.c];
+        if (job.unity) {
+            const double pl = static_cast<double>(job.hiL > -job.loL ? job.hiL : -job.loL);
+            const double pr = static_cast<double>(job.hiR > -job.loR ? job.hiR : -job.loR);
+            if (pl > peakL) peakL = pl;
+            if (pr > peakR) peakR = pr;
+        } else {
+            peakL = job.peakL;
+            peakR = job.peakR;
+        }
+        // The fader remembers the signs of the block's last inputs.
+        int64_t lastL = 0, lastR = 0;
+        if (job.last == n && job.last > job.first) {
+            const unsigned char* q = job.raw + (job.last - 1 - job.first) * job.channels * job.bytes;
+            lastL = job.bytes == 2 ? PcmSample<2>(q) : PcmSample<3>(q);
+            lastR = job.channels == 2 ? (job.bytes == 2 ? PcmSample<2>(q + 2) : PcmSample<3>(q + 3)) : lastL;
+        }
+        SteadyEnd(*playback_, job.c, lastL, lastR, job.applyL, job.applyR);
+    }
+    pending_ = 0;
 }
 
 int MixEngine::RunDiscrete(int64_t n)
@@ -494,11 +947,17 @@ int MixEngine::Mix()
     Tracks& tracks = run_.tracks;
 
     // Everything the loop needs, taken once.
-    chanL_.assign(kB, 0); chanR_.assign(kB, 0);
-    masterL_.assign(kB, 0); masterR_.assign(kB, 0);
-    workL_.assign(kB, 0.0); workR_.assign(kB, 0.0);
-    subL_.assign(kSubmixes, std::vector<int64_t>(kB, 0));
-    subR_.assign(kSubmixes, std::vector<int64_t>(kB, 0));
+    // Buffers written before they are read are left unzeroed; the send buffers
+    // are cleared or set before use in every block, the return and carry
+    // buffers start at zero.
+    chanL_.resize(kB); chanR_.resize(kB);
+    masterL_.resize(kB); masterR_.resize(kB);
+    workL_.resize(kB); workR_.resize(kB);
+    subL_.resize(kSubmixes);
+    subR_.resize(kSubmixes);
+    for (int s = 0; s < kSubmixes; ++s) {
+        if (routing.subOn[s]) { subL_[s].resize(kB); subR_[s].resize(kB); }
+    }
     const bool sendBuffers = fx.recursiveOn || fx.masterRev;
     const bool discBuffers = fx.discreteOn || fx.masterTrev;
     if (sendBuffers) { recSendL_.assign(kB, 0.0); recSendR_.assign(kB, 0.0); }
@@ -507,9 +966,9 @@ int MixEngine::Mix()
         returnL_.assign(kB, 0); returnR_.assign(kB, 0);
         carryL_.assign(kB, 0); carryR_.assign(kB, 0);
     }
-    monoIn_.assign(kB, 0);
-    raw_.assign(static_cast<size_t>(kB) * 2 * 4, 0);
-    if (tap_) { tapL_.assign(kB, 0); tapR_.assign(kB, 0); tapBytes_.assign(static_cast<size_t>(6 * kB), 0); }
+    monoIn_.resize(kB);
+    raw_.resize(static_cast<size_t>(kB) * 2 * 4 + 8);   // one block of the widest format, and room past it
+    if (tap_) { tapL_.resize(kB); tapR_.resize(kB); tapBytes_.resize(static_cast<size_t>(6 * kB)); }
     playback_ = std::make_unique<Playback>();
     dsp_ = std::make_unique<DspState>();
     delay_ = std::make_unique<DelayHistory>();
@@ -567,6 +1026,7 @@ int MixEngine::Mix()
             if (tracks.active[c] != 1 || tracks.offset[c] > pos + kB || !tracks_[c]) continue;
             ChannelStage(c, pos, n);
         }
+        FlushLean(n);
 
         status = BusStage(pos, n);
         if (status != 0) break;
