@@ -144,6 +144,7 @@ private:
     MasterRmsState rms_;
     std::unique_ptr<OutputStage> output_;
     bool writeFailed_ = false;
+    int readFailed_ = 0;   // the first channel whose file ended before its header said
 };
 
 int MixEngine::OpenStreams()
@@ -222,6 +223,11 @@ void MixEngine::ChannelStage(int c, int64_t pos, int64_t n)
     const size_t want = static_cast<size_t>(n * bytesPerFrame);
     const size_t got = std::fread(raw_.data(), 1, want, f);
     if (got < want) std::memset(raw_.data() + got, 0, want - got);
+    // The header promised these frames: a file that lost them since its header
+    // was read (truncated or replaced meanwhile) must not mix as silence unnoticed.
+    const int64_t held = info.frames - (pos + first - offset);
+    const int64_t promised = held < n - first ? (held > 0 ? held : 0) : n - first;
+    if (static_cast<int64_t>(got) < promised * bytesPerFrame && readFailed_ == 0) readFailed_ = c;
 
     // Decode from the first frame that carries track data.
     const int64_t frames = n - first;
@@ -568,10 +574,20 @@ int MixEngine::Mix()
             ChannelStage(c, pos, n);
         }
 
+        if (readFailed_ != 0) {
+            std::fprintf(g_console,
+                         "Error reading the file of channel %i (%s): it ended before the length its header "
+                         "gives. The mix stops.\n",
+                         readFailed_, tracks.paths[readFailed_].c_str());
+            status = 2;
+            break;
+        }
+
         status = BusStage(pos, n);
         if (status != 0) break;
         status = OutputStageBlock(pos, n);
         if (status != 0) break;
+        if (writeFailed_) break;   // reported when the stream is closed
 
         if (prefs.verbo == 2) {
             if (pos > q1 && pos < q2 && progress == 1) {
