@@ -1,5 +1,6 @@
 #include "palisar/palisar.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <vector>
 
@@ -28,8 +29,10 @@ void AnswerReader::Int(int& value)
 
 void AnswerReader::Float(float& value)
 {
+    // "nan", "inf" or a number beyond the float range is no usable answer: it
+    // leaves the value as a non-numeric answer does, so the text holds numbers only.
     float v;
-    if (std::fscanf(in_, "%f", &v) == 1) value = v;
+    if (std::fscanf(in_, "%f", &v) == 1 && std::isfinite(v)) value = v;
 }
 
 namespace {

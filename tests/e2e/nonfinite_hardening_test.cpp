@@ -247,7 +247,7 @@ TEST(NonFiniteNumbers, EveryFieldOfAPercentPreviewSessionEndsDefinedAndFinite)
 
 TEST(NonFiniteNumbers, EveryFieldOfATempoSessionEndsDefinedAndFinite)
 {
-    RunEveryField(Tempo(), kNonFinite, {"inf"});
+    RunEveryField(Tempo(), kNonFinite, {});   // musical times are all set-up work
 }
 
 // Huge finite values overflow the arithmetic after the read rather than the read.
