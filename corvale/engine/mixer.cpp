@@ -217,6 +217,10 @@ void MixEngine::ChannelStage(int c, int64_t pos, int64_t n)
         std::memset(L, 0, static_cast<size_t>(first) * sizeof(int64_t));
         std::memset(R, 0, static_cast<size_t>(first) * sizeof(int64_t));
         std::fseek(f, static_cast<long>(info.dataStart), SEEK_SET);
+    } else if (offset < pos - info.frames) {
+        // The whole track lies before this block (an offset far below zero):
+        // pos - offset may not even fit in 64 bits; there is nothing left to read.
+        std::fseek(f, static_cast<long>(info.dataStart + info.frames * bytesPerFrame), SEEK_SET);
     } else {
         std::fseek(f, static_cast<long>(info.dataStart + (pos - offset) * bytesPerFrame), SEEK_SET);
     }
@@ -225,7 +229,7 @@ void MixEngine::ChannelStage(int c, int64_t pos, int64_t n)
     if (got < want) std::memset(raw_.data() + got, 0, want - got);
     // The header promised these frames: a file that lost them since its header
     // was read (truncated or replaced meanwhile) must not mix as silence unnoticed.
-    const int64_t held = info.frames - (pos + first - offset);
+    const int64_t held = offset < pos - info.frames ? 0 : info.frames - (pos + first - offset);
     const int64_t promised = held < n - first ? (held > 0 ? held : 0) : n - first;
     if (static_cast<int64_t>(got) < promised * bytesPerFrame && readFailed_ == 0) readFailed_ = c;
 

@@ -237,7 +237,7 @@ const std::vector<std::string> kNonFinite = {"nan", "inf", "-inf", "1e999"};
 
 TEST(NonFiniteNumbers, EveryFieldOfAnExportSessionEndsDefinedAndFinite)
 {
-    RunEveryField(Export(), kNonFinite, {"nan", "inf"});
+    RunEveryField(Export(), kNonFinite, {"nan", "inf", "-inf"});
 }
 
 TEST(NonFiniteNumbers, EveryFieldOfAPercentPreviewSessionEndsDefinedAndFinite)
@@ -253,5 +253,49 @@ TEST(NonFiniteNumbers, EveryFieldOfATempoSessionEndsDefinedAndFinite)
 // Huge finite values overflow the arithmetic after the read rather than the read.
 TEST(NonFiniteNumbers, HugeFiniteValuesInEveryFieldEndDefinedAndFinite)
 {
-    RunEveryField(Export(), {"3e38", "-3e38", "1e300", "9223372036854775807", "-2147483649"}, {"3e38"});
+    RunEveryField(Export(), {"3e38", "-3e38", "1e300", "9223372036854775807", "-2147483649"},
+                  {"3e38", "-3e38"});
+}
+
+namespace {
+
+// The mix file of a session of a.wav (channel 1) plus the given extra track
+// lines and cue lines, with the console text.
+std::string MixWith(const testutil::TempDir& dir, const std::string& moreTracks, const std::string& cueLines,
+                    std::string* said)
+{
+    harness::Console console;
+    auto run = std::make_unique<Run>();
+    const std::string prefs = "begin\nmixdir\t" + dir.path() + "/\nwavdir\t" + dir.path() + "/\ndither\t0\nend\n";
+    const harness::Outcome o = harness::SetUpAndMix(*run, prefs, "1 a.wav +\n" + moreTracks + "end\n",
+                                                    "begin\nplace\n" + cueLines + "t\t0\t0\t0\nv\t1\t0\nv\t2\t0\nend\n");
+    EXPECT_EQ(o.status, 0) << console.Text();
+    *said = console.Text();
+    return testutil::ReadBytes(dir / "place.wav");
+}
+
+}  // namespace
+
+// A track placed so far before the song that the distance to it does not fit
+// in 64 bits plays nothing; one whose time is not finite keeps its place.
+TEST(NonFiniteNumbers, TracksPlacedBeyondTheIntegerRangeOrAtNoFiniteTimeMixDefined)
+{
+    testutil::TempDir dir;
+    std::vector<int32_t> samples(2 * 3000);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int32_t>(i % 2001) - 1000;
+    testutil::WriteText(dir / "a.wav", testutil::MakeWav(2, 16, 44100, samples));
+    std::string said;
+    const std::string alone = MixWith(dir, "", "", &said);
+    ASSERT_EQ(alone.size(), 44u + 3000u * 6u);
+
+    const std::string farBefore = MixWith(dir, "2 a.wav +\n", "tstamp\t2\t0\t-1e30\t0\n", &said);
+    EXPECT_EQ(farBefore, alone);
+
+    const std::string notFinite = MixWith(dir, "2 a.wav +\n", "tstamp\t2\t-inf\t0\t0\n", &said);
+    EXPECT_NE(said.find(">> Warning: tstamp for channel 2 ignored; its time is not a finite number.\n"),
+              std::string::npos)
+        << said;
+    const std::string atZero = MixWith(dir, "2 a.wav +\n", "", &said);
+    EXPECT_EQ(notFinite, atZero);
+    EXPECT_NE(atZero, alone);
 }
