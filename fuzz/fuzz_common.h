@@ -7,18 +7,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace fuzzutil {
 
-// A directory made once for the whole fuzzing process.
+// A directory made once for the whole fuzzing process, removed when it exits.
 inline const std::string& ScratchDir()
 {
+    // The name also lives in a plain array: the exit handler runs after the
+    // string has been destroyed.
+    static char made[] = "/tmp/corvale_fuzz_XXXXXX";
     static const std::string dir = [] {
-        char tmpl[] = "/tmp/corvale_fuzz_XXXXXX";
-        const char* made = ::mkdtemp(tmpl);
-        if (made == nullptr) std::abort();
+        if (::mkdtemp(made) == nullptr) std::abort();
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(made, ec);
+        });
         return std::string(made);
     }();
     return dir;
