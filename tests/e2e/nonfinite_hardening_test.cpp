@@ -41,10 +41,10 @@ const char* kCue =
     "begin\nmix\n"
     "tstamp\t{ts_ch}\t{ts_m}\t{ts_s}\t{ts_ms}\n"
     "sstamp\t{ss_ch}\t{ss_n}\n"
-    "sub\t{sub_n}\t1,2\n"
+    "sub\t{sub_n}\t{sub_ch},2\n"
     "submu\t{submu}\n"
     "subso\t{subso}\n"
-    "VCA:\t{vca_n}\t2\n"
+    "VCA:\t{vca_n}\t{vca_slot}\n"
     "{tmap}"
     "t\t{t_1}\t{t_2}\t{t_3}\n"
     "v\t{v_slot}\t{v_level}\n"
@@ -89,7 +89,8 @@ const char* kCue =
 Fields CueDefaults()
 {
     return {{"ts_ch", "2"}, {"ts_m", "0"}, {"ts_s", "0"}, {"ts_ms", "1"}, {"ss_ch", "1"}, {"ss_n", "10"},
-            {"sub_n", "1"}, {"submu", "3"}, {"subso", "4"}, {"vca_n", "1"}, {"tmap", ""},
+            {"sub_n", "1"}, {"sub_ch", "1"}, {"vca_slot", "2"}, {"submu", "3"}, {"subso", "4"},
+            {"vca_n", "1"}, {"tmap", ""},
             {"t_1", "0"}, {"t_2", "0"}, {"t_3", "0"}, {"v_slot", "1"}, {"v_level", "-3"}, {"rmp", "0.01"},
             {"ofs", "0.001"}, {"shape", "2"}, {"vca_id", "1"}, {"vca_level", "-2"}, {"vca_rmp", "0.01"},
             {"g_n", "1"}, {"g_level", "0"}, {"m_level", "-1"}, {"p_slot", "1"}, {"p_val", "20"},
