@@ -1,5 +1,6 @@
 #include "palisar/palisar.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <vector>
 
@@ -28,8 +29,10 @@ void AnswerReader::Int(int& value)
 
 void AnswerReader::Float(float& value)
 {
+    // "nan", "inf" or a number beyond the float range is no usable answer: it
+    // leaves the value as a non-numeric answer does, so the text holds numbers only.
     float v;
-    if (std::fscanf(in_, "%f", &v) == 1) value = v;
+    if (std::fscanf(in_, "%f", &v) == 1 && std::isfinite(v)) value = v;
 }
 
 namespace {
@@ -107,7 +110,7 @@ void PanBlock(std::string& t, const Answers& a)
 {
     t += "\nPan\n";
     Add(t, "code\tchan\t%%\n");
-    for (int c = 1; c <= a.channels; ++c) Add(t, "p\t%i\t%.0f\n", c, 0.0);
+    for (int c = 1; c <= a.channels && t.size() <= kTextLimit; ++c) Add(t, "p\t%i\t%.0f\n", c, 0.0);
 }
 
 void CueBlock(std::string& t, const Answers& a)
@@ -115,16 +118,19 @@ void CueBlock(std::string& t, const Answers& a)
     t += "\nCue Times and Fader Levels\n";
     t += "code\tmin\tsec\tmsec\n";
     t += "t\t0\t0\t0\n";
-    for (int c = 1; c <= a.channels; ++c) Add(t, "v\t%i\t%.1f\n", c, static_cast<double>(a.fader));
+    for (int c = 1; c <= a.channels && t.size() <= kTextLimit; ++c)
+        Add(t, "v\t%i\t%.1f\n", c, static_cast<double>(a.fader));
 }
 
 }  // namespace
 
+// Every channel loop stops once the text is past the limit: the caller rejects
+// such a text anyway, and a count of two billion channels must not be built.
 std::string BuildFaderText(const Answers& a)
 {
     std::string t = "MixFilename\n";
     if (a.model == 1) {
-        for (int c = 1; c <= a.channels; ++c) {
+        for (int c = 1; c <= a.channels && t.size() <= kTextLimit; ++c) {
             Add(t, "\n-- Channel %i --\n", c);
             Effects(t, a, c, true);
             t += "\nPan\n";
@@ -141,12 +147,13 @@ std::string BuildFaderText(const Answers& a)
             if (!a.effects[s.effect].selected) continue;
             t += s.title;
             t += s.header;
-            for (int c = 1; c <= a.channels; ++c) Row(t, s.effect, c, a.effects[s.effect].values);
+            for (int c = 1; c <= a.channels && t.size() <= kTextLimit; ++c)
+                Row(t, s.effect, c, a.effects[s.effect].values);
         }
         PanBlock(t, a);
         CueBlock(t, a);
     } else if (a.model == 3) {
-        for (int c = 1; c <= a.channels; ++c) {
+        for (int c = 1; c <= a.channels && t.size() <= kTextLimit; ++c) {
             if (a.effectsChoice != 3) Add(t, "\n--Channel %i --\n", c);
             Effects(t, a, c, true);
         }

@@ -28,7 +28,8 @@ struct Answers {
 };
 
 // Answers read as scanf reads them: a non-numeric answer (or the end of the
-// input) leaves the value as it was.
+// input) leaves the value as it was; so does a float answer that is not a
+// finite number.
 class AnswerReader {
 public:
     explicit AnswerReader(std::FILE* in) : in_(in) {}

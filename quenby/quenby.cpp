@@ -1,5 +1,6 @@
 #include "quenby/quenby.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <memory>
 #include <cstdlib>
@@ -62,7 +63,8 @@ void TimeLine(std::string& out, float t, int fields)
     } else if (fields == 2) {
         Add(out, "\nt\t%.0f\t%.3f\n", 0.0, static_cast<double>(t));
     } else {
-        const float whole = static_cast<float>(static_cast<long long>(t));
+        // Whole seconds truncated toward zero; adding +0 keeps -0.5 s printing "0".
+        const float whole = std::trunc(t) + 0.0f;
         Add(out, "\nt\t%.0f\t%.0f\t%.0f\n", 0.0, static_cast<double>(whole),
             static_cast<double>((t - whole) * 1000.0f));
     }
@@ -141,6 +143,34 @@ void SaveFile(const std::string& name, const std::string& text, std::FILE* in, s
         std::fprintf(out, "Error writing %s: the file is incomplete.\n", name.c_str());
 }
 
+bool AllFinite(const Entries& e)
+{
+    for (int c = 0; c < kChannels; ++c)
+        for (int k = 0; k < e.counts[c]; ++k)
+            if (!std::isfinite(e.times[c][k]) || !std::isfinite(e.levels[c][k]) || !std::isfinite(e.ramps[c][k]))
+                return false;
+    return true;
+}
+
+// Applies a change to the entries unless it would leave a value that is not a
+// finite number (an answer of "nan" or "inf", or a result beyond the range of a
+// float); then it says so and keeps the entries as they were.
+template <typename Change>
+void ApplyFinite(Entries& e, float amount, Change change, std::FILE* out)
+{
+    if (!std::isfinite(amount)) {
+        Line(out, "Not a finite number: nothing changed.");
+        return;
+    }
+    auto trial = std::make_unique<Entries>(e);
+    change(*trial, amount);
+    if (!AllFinite(*trial)) {
+        Line(out, "The result would not be a finite number: nothing changed.");
+        return;
+    }
+    e = *trial;
+}
+
 }  // namespace
 
 void ParseBuffer(const std::string& text, int timeFields, Entries& e, std::FILE* out)
@@ -165,12 +195,22 @@ void ParseBuffer(const std::string& text, int timeFields, Entries& e, std::FILE*
             } else {
                 seconds = ReadFloat(tokens.Next("\n"));
             }
-            current = ms / 1000.0f + seconds + minutes * 60.0f;
+            const float time = ms / 1000.0f + seconds + minutes * 60.0f;
+            if (!std::isfinite(time)) {
+                std::fprintf(out, "Skipping a time line that is not a finite number of seconds.\n");
+                continue;
+            }
+            current = time;
         } else if (std::strcmp(tok, "v") == 0) {
             const char* ch = tokens.Next("\t");
             const float level = ReadFloat(tokens.Next("\n"));
             if (ch != nullptr && (ch[0] == 'G' || ch[0] == 'M')) {
                 std::fprintf(out, "Skipping a level line for a submix or the master (%s).\n", ch);
+                lastChannel = -1;
+                continue;
+            }
+            if (!std::isfinite(level)) {
+                std::fprintf(out, "Skipping a level line whose level is not a finite number.\n");
                 lastChannel = -1;
                 continue;
             }
@@ -194,6 +234,10 @@ void ParseBuffer(const std::string& text, int timeFields, Entries& e, std::FILE*
             lastChannel = c;
         } else if (std::strcmp(tok, "rmp") == 0) {
             const float ramp = ReadFloat(tokens.Next("\n"));
+            if (!std::isfinite(ramp)) {
+                std::fprintf(out, "Skipping a ramp that is not a finite number of seconds.\n");
+                continue;
+            }
             if (lastChannel < 0) {
                 if (!warnedRamp) std::fprintf(out, "Skipping a ramp that follows no level line.\n");
                 warnedRamp = true;
@@ -327,17 +371,17 @@ int RunQuenby(int argc, char** argv, std::FILE* in, std::FILE* out)
             std::fflush(out);
             float factor = 0.0f;
             if (std::fscanf(in, "%f", &factor) == 1 && factor >= 0.001f && factor <= 1000.0f)
-                ScaleTimes(*entries, factor);
+                ApplyFinite(*entries, factor, ScaleTimes, out);
         } else if (command == "nt") {
             Line(out, "Enter nudge amount in seconds");
             std::fflush(out);
             float amount = 0.0f;
-            if (std::fscanf(in, "%f", &amount) == 1) MoveTimes(*entries, amount);
+            if (std::fscanf(in, "%f", &amount) == 1) ApplyFinite(*entries, amount, MoveTimes, out);
         } else if (command == "av") {
             Line(out, "Enter change in dB");
             std::fflush(out);
             float amount = 0.0f;
-            if (std::fscanf(in, "%f", &amount) == 1) AdjustVolumes(*entries, amount);
+            if (std::fscanf(in, "%f", &amount) == 1) ApplyFinite(*entries, amount, AdjustVolumes, out);
         } else if (command == "ps") {
             const std::string formatted = ordering == 1 ? Format1(*entries, fields) : Format2(*entries, fields);
             std::fprintf(out, "\n%s\n", formatted.c_str());

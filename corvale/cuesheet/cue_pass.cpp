@@ -1,6 +1,7 @@
 // The cue pass: one walk over the cue-sheet tokens that reads the time lines,
 // the level entries of faders and VCAs with their ramps, offsets and shapes, and
 // the pan and polarity of every slot.
+#include <array>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -71,6 +72,11 @@ int CuePass(Run& run)
 
     Cursor cursor;
     float shift = 0.0f;   // "ofs" shift of the latest "v" entry, in samples
+    // Lines past the 512 entries of a fader or VCA: the first is reported as it
+    // comes, the rest are counted and reported once after the pass (a huge cue
+    // sheet must not print a line for each).
+    std::array<int, kSlots> faderOverflow{};
+    std::array<int, kVcas> vcaOverflow{};
 
     Tokens tokens(run.cue.text());
     for (const char* tok = tokens.Next("\t\n"); tok != nullptr; tok = tokens.Next("\t\n")) {
@@ -88,9 +94,10 @@ int CuePass(Run& run)
             const double value = AtoF(tokens.Next("\n"));
             const int e = t.count[static_cast<size_t>(slot)];
             if (e >= kEntries) {
-                std::fprintf(g_console,
-                             ">> Warning: fader %i (entry %i) is past the 512 entries of a fader; line ignored\n",
-                             slot, e + 1);
+                if (faderOverflow[static_cast<size_t>(slot)]++ == 0)
+                    std::fprintf(g_console,
+                                 ">> Warning: fader %i (entry %i) is past the 512 entries of a fader; line ignored\n",
+                                 slot, e + 1);
                 cursor.kind = Target::kNone;
                 continue;
             }
@@ -107,9 +114,10 @@ int CuePass(Run& run)
             const double value = AtoF(tokens.Next("\n"));
             const int e = t.vcaCount[static_cast<size_t>(v)];
             if (e >= kEntries) {
-                std::fprintf(g_console,
-                             ">> Warning: vca %i (entry %i) is past the 512 entries of a vca; line ignored\n",
-                             v, e + 1);
+                if (vcaOverflow[static_cast<size_t>(v)]++ == 0)
+                    std::fprintf(g_console,
+                                 ">> Warning: vca %i (entry %i) is past the 512 entries of a vca; line ignored\n",
+                                 v, e + 1);
                 cursor.kind = Target::kNone;
                 continue;
             }
@@ -174,6 +182,15 @@ int CuePass(Run& run)
             run.pan.polarity[static_cast<size_t>(slot)] = (value == -1 || value == 1) ? value : 1;
         }
     }
+
+    for (int slot = 0; slot < kSlots; ++slot)
+        if (faderOverflow[static_cast<size_t>(slot)] > 1)
+            std::fprintf(g_console, ">> Warning: fader %i: %i lines past its 512 entries were ignored in all\n", slot,
+                         faderOverflow[static_cast<size_t>(slot)]);
+    for (int v = 0; v < kVcas; ++v)
+        if (vcaOverflow[static_cast<size_t>(v)] > 1)
+            std::fprintf(g_console, ">> Warning: vca %i: %i lines past its 512 entries were ignored in all\n", v,
+                         vcaOverflow[static_cast<size_t>(v)]);
 
     AnnounceTimeEntries(ctx, timing);
     return 0;

@@ -430,6 +430,25 @@ int ReadEffectSettings(Run& run)
         fx.rlpPresent = true;
     });
     if (fx.rlpPresent) fx.rlp = ReverbLowPass(rlp, rate);
+    // The fixed frequency ranges can reach half the sample rate of a low-rate mix,
+    // where the design is unstable and its output runs to infinity: such a
+    // filter is left out. From 44100 Hz on both ranges stay below it.
+    if (fx.rhpPresent && !(rhp < rate / 2.0)) {
+        std::fprintf(g_console,
+                     ">> Warning: reverb high pass at %.0f Hz is not below half the sample rate (%.0f Hz); "
+                     "the filter is left out.\n",
+                     rhp, rate / 2.0);
+        fx.rhpPresent = false;
+        fx.rhp = Biquad{};
+    }
+    if (fx.rlpPresent && !(rlp < rate / 2.0)) {
+        std::fprintf(g_console,
+                     ">> Warning: reverb low pass at %.0f Hz is not below half the sample rate (%.0f Hz); "
+                     "the filter is left out.\n",
+                     rlp, rate / 2.0);
+        fx.rlpPresent = false;
+        fx.rlp = Biquad{};
+    }
 
     if (fx.rtnLevel > 1.0f) fx.rtnLevel = 1.0f;
     if (fx.trtnLevel > 1.0f) fx.trtnLevel = 1.0f;

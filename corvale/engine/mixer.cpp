@@ -428,6 +428,7 @@ private:
     MasterRmsState rms_;
     std::unique_ptr<OutputStage> output_;
     bool writeFailed_ = false;
+    int readFailed_ = 0;   // the first channel whose file ended before its header said
 };
 
 int MixEngine::OpenStreams()
@@ -540,11 +541,17 @@ void MixEngine::ChannelStage(int c, int64_t pos, int64_t n)
     // its byte position. A file whose previous block ended exactly there is
     // already in place, so only the first block (or one after a short read)
     // needs the rewind and the seek.
-    int64_t at = info.dataStart + (pos - offset) * bytesPerFrame;
+    int64_t at;
     if (offset > pos) {
         std::memset(L, 0, static_cast<size_t>(first) * sizeof(int64_t));
         std::memset(R, 0, static_cast<size_t>(first) * sizeof(int64_t));
         at = info.dataStart;
+    } else if (offset < pos - info.frames) {
+        // The whole track lies before this block (an offset far below zero):
+        // pos - offset may not even fit in 64 bits; there is nothing left to read.
+        at = info.dataStart + info.frames * bytesPerFrame;
+    } else {
+        at = info.dataStart + (pos - offset) * bytesPerFrame;
     }
     std::FILE* f = tracks_[c]->f;
     if (at != nextByte_[c]) {
@@ -556,6 +563,11 @@ void MixEngine::ChannelStage(int c, int64_t pos, int64_t n)
     nextByte_[c] = got == want ? at + static_cast<int64_t>(want) : -1;
     if (got < want) std::memset(raw + got, 0, want - got);
     std::memset(raw + want, 0, 8);   // the lean decoders load a few bytes past the last frame
+    // The header promised these frames: a file that lost them since its header
+    // was read (truncated or replaced meanwhile) must not mix as silence unnoticed.
+    const int64_t held = offset < pos - info.frames ? 0 : info.frames - (pos + first - offset);
+    const int64_t promised = held < n - first ? (held > 0 ? held : 0) : n - first;
+    if (static_cast<int64_t>(got) < promised * bytesPerFrame && readFailed_ == 0) readFailed_ = c;
 
     if (defer) {
         LeanJob& job = jobs_[pending_++];
@@ -1028,10 +1040,20 @@ int MixEngine::Mix()
         }
         FlushLean(n);
 
+        if (readFailed_ != 0) {
+            std::fprintf(g_console,
+                         "Error reading the file of channel %i (%s): it ended before the length its header "
+                         "gives. The mix stops.\n",
+                         readFailed_, tracks.paths[readFailed_].c_str());
+            status = 2;
+            break;
+        }
+
         status = BusStage(pos, n);
         if (status != 0) break;
         status = OutputStageBlock(pos, n);
         if (status != 0) break;
+        if (writeFailed_) break;   // reported when the stream is closed
 
         if (prefs.verbo == 2) {
             if (pos > q1 && pos < q2 && progress == 1) {

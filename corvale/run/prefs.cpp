@@ -251,7 +251,9 @@ int ReadLatePrefs(const ControlFile& prefsFile, const std::string& title, int64_
         return true;
     });
     ScanKeyword(body, "dbps", [&](Tokens& t) {
-        prefs.dbps = AtoF(t.Next("\n"));
+        // A rate that is not a finite number counts as "0 or less": the default rate.
+        const double v = AtoF(t.Next("\n"));
+        prefs.dbps = std::isfinite(v) ? v : 0.0;
         return true;
     });
     ReadInt(body, "dither", "\n", [&](int v) {

@@ -1,5 +1,6 @@
 #include "corvale/run/tracklist.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "corvale/run/console.h"
@@ -149,7 +150,11 @@ void PlaceTracks(const char* cueBody, Tracks& tracks)
         if (ChannelInRange(ch, "tstamp")) {
             const double at = static_cast<double>(minutes) * 60.0 + static_cast<double>(seconds) +
                               static_cast<double>(millis) / 1000.0;
-            tracks.offset[static_cast<size_t>(ch)] = Trunc64(at * tracks.sampleRate);
+            if (std::isfinite(at))
+                tracks.offset[static_cast<size_t>(ch)] = Trunc64(at * tracks.sampleRate);
+            else
+                std::fprintf(g_console, ">> Warning: tstamp for channel %i ignored; its time is not a finite number.\n",
+                             ch);
         }
         return true;
     });
