@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "corvale/run/console.h"
+#include "tests/console_capture.h"
 
 namespace testwav {
 
@@ -108,28 +108,6 @@ private:
     std::string path_;
 };
 
-// Points g_console at a temporary file for its lifetime; text() reads it back.
-class Console {
-public:
-    Console() : saved_(g_console), file_(std::tmpfile()) { g_console = file_; }
-    ~Console()
-    {
-        g_console = saved_;
-        std::fclose(file_);
-    }
-    std::string text()
-    {
-        std::fflush(file_);
-        std::rewind(file_);
-        std::string s;
-        int c;
-        while ((c = std::fgetc(file_)) != EOF) s.push_back(static_cast<char>(c));
-        return s;
-    }
-
-private:
-    std::FILE* saved_;
-    std::FILE* file_;
-};
+using Console = ::ConsoleCapture;
 
 }  // namespace testwav

@@ -42,7 +42,7 @@ TEST(WavHeader, CanonicalFileHasItsChunksAtTheStandardPlaces)
     WavInfo info;
     Console con;
     ASSERT_EQ(GET_ATTRIBUTES(1, p.c_str(), info), 1);
-    EXPECT_EQ(con.text(), "");
+    EXPECT_EQ(con.Text(), "");
     EXPECT_EQ(info.dataStart, 44);
     EXPECT_EQ(info.channels, 2);
     EXPECT_EQ(info.sampleRate, 48000u);
@@ -98,7 +98,7 @@ TEST(WavHeader, ChunksAreFoundAtEvenOffsetsOnly)
     {
         Console con;
         EXPECT_EQ(GET_ATTRIBUTES(1, p.c_str(), info), 0);
-        EXPECT_EQ(con.text(), "Cannot find data block in file " + p + "!\n");
+        EXPECT_EQ(con.Text(), "Cannot find data block in file " + p + "!\n");
     }
     // A format chunk at an odd offset is not found either.
     Bytes shifted = Build(WavSpec{});
@@ -107,7 +107,7 @@ TEST(WavHeader, ChunksAreFoundAtEvenOffsetsOnly)
     {
         Console con;
         EXPECT_EQ(GET_ATTRIBUTES(1, p.c_str(), info), 0);
-        EXPECT_EQ(con.text(), "Can't find format chunk in wave file!\n");
+        EXPECT_EQ(con.Text(), "Can't find format chunk in wave file!\n");
     }
 }
 
@@ -122,7 +122,7 @@ TEST(WavHeader, UnusableFormatsAreRejectedWithTheirMessages)
     {
         Console con;
         EXPECT_EQ(GET_ATTRIBUTES(1, p.c_str(), info), 0);
-        EXPECT_EQ(con.text(), p + " is not a 32 float, 24 bit pcm, or 16 bit pcm file and cannot be used\n");
+        EXPECT_EQ(con.Text(), p + " is not a 32 float, 24 bit pcm, or 16 bit pcm file and cannot be used\n");
     }
     WavSpec ext32;
     ext32.tag = 0xFFFE;
@@ -133,7 +133,7 @@ TEST(WavHeader, UnusableFormatsAreRejectedWithTheirMessages)
     {
         Console con;
         EXPECT_EQ(GET_ATTRIBUTES(1, p.c_str(), info), 0);
-        EXPECT_EQ(con.text(), "\n" + p + " is not a 32 bit floating point format\n");
+        EXPECT_EQ(con.Text(), "\n" + p + " is not a 32 bit floating point format\n");
     }
     WavSpec pcm32;
     pcm32.bits = 32;
@@ -142,7 +142,7 @@ TEST(WavHeader, UnusableFormatsAreRejectedWithTheirMessages)
     {
         Console con;
         EXPECT_EQ(GET_ATTRIBUTES(1, p.c_str(), info), 0);
-        EXPECT_EQ(con.text(), "\n" + p + " is not a 32 bit floating point format\n");
+        EXPECT_EQ(con.Text(), "\n" + p + " is not a 32 bit floating point format\n");
     }
     for (uint32_t channels : {0u, 3u, 6u}) {
         WavSpec many;
@@ -151,7 +151,7 @@ TEST(WavHeader, UnusableFormatsAreRejectedWithTheirMessages)
         p = dir.Write("many.wav", Build(many));
         Console con;
         EXPECT_EQ(GET_ATTRIBUTES(1, p.c_str(), info), 0) << channels;
-        EXPECT_NE(con.text().find(p), std::string::npos);
+        EXPECT_NE(con.Text().find(p), std::string::npos);
     }
 }
 
@@ -183,18 +183,18 @@ TEST(WavHeader, BrokenOrMissingFilesAreLeftOutWithAMessage)
         Console con;
         const std::string p = dir.File("absent.wav");
         EXPECT_EQ(GET_ATTRIBUTES(1, p.c_str(), info), 0);
-        EXPECT_EQ(con.text(), "Cannot find file in track list called " + p + "!!\n");
+        EXPECT_EQ(con.Text(), "Cannot find file in track list called " + p + "!!\n");
     }
     {
         Console con;
         const std::string p = dir.Write("empty.wav", Bytes{});
         EXPECT_EQ(GET_ATTRIBUTES(1, p.c_str(), info), 0);
-        EXPECT_EQ(con.text(), "Can't find format chunk in wave file!\n");
+        EXPECT_EQ(con.Text(), "Can't find format chunk in wave file!\n");
     }
     {
         Console con;
         EXPECT_EQ(GET_ATTRIBUTES(1, dir.path().c_str(), info), 0);
-        EXPECT_NE(con.text(), "");
+        EXPECT_NE(con.Text(), "");
     }
     const Bytes full = Build(WavSpec{});
     // Cut inside the format fields, and cut inside the data chunk's size field.
@@ -202,7 +202,7 @@ TEST(WavHeader, BrokenOrMissingFilesAreLeftOutWithAMessage)
         Console con;
         const std::string p = dir.Write("cut.wav", Bytes(full.begin(), full.begin() + cut));
         EXPECT_EQ(GET_ATTRIBUTES(1, p.c_str(), info), 0) << cut;
-        EXPECT_NE(con.text(), "") << cut;
+        EXPECT_NE(con.Text(), "") << cut;
     }
     // A header with no sample bytes at all is usable and holds no frames.
     Console con;

@@ -70,12 +70,12 @@ TEST(MakeHeader, RefusesRendersBeyondTheSizeFieldsAndUnwritablePaths)
         Console con;
         ASSERT_TRUE(MAKE_HEADER(dir.File("edge.wav").c_str(), 48000, 16, 2, MaxWavFrames(16, 2)));
         EXPECT_EQ(Le32(dir.Read("edge.wav"), 4), 36u + 4u * static_cast<uint32_t>(MaxWavFrames(16, 2)));
-        EXPECT_EQ(con.text(), "");
+        EXPECT_EQ(con.Text(), "");
     }
     {
         Console con;
         EXPECT_FALSE(MAKE_HEADER(dir.File("big.wav").c_str(), 48000, 16, 2, MaxWavFrames(16, 2) + 1));
-        EXPECT_NE(con.text().find(std::to_string(MaxWavFrames(16, 2))), std::string::npos);
+        EXPECT_NE(con.Text().find(std::to_string(MaxWavFrames(16, 2))), std::string::npos);
         EXPECT_TRUE(dir.Read("big.wav").empty());
     }
     EXPECT_FALSE(MAKE_HEADER(dir.File("no/such/dir.wav").c_str(), 48000, 24, 2, 10));

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "corvale/run/run.h"
-#include "cuesheet_console_capture.h"
+#include "tests/console_capture.h"
 
 namespace {
 

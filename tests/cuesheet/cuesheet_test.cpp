@@ -5,7 +5,7 @@
 
 #include "corvale/run/run.h"
 #include "corvale/run/text.h"
-#include "cuesheet_console_capture.h"
+#include "tests/console_capture.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "corvale/cuesheet/routing.h"
-#include "cuesheet_console_capture.h"
+#include "tests/console_capture.h"
 
 namespace {
 

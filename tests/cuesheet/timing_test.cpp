@@ -4,7 +4,7 @@
 
 #include "corvale/cuesheet/timing.h"
 #include "corvale/run/text.h"
-#include "cuesheet_console_capture.h"
+#include "tests/console_capture.h"
 
 namespace {
 

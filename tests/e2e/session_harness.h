@@ -2,6 +2,7 @@
 // set-up phases in the order the program runs them, then the mix into a scratch
 // directory. The run state stays available for inspection afterwards.
 #pragma once
+#include "tests/console_capture.h"
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -28,29 +29,7 @@ inline std::FILE* StreamOf(const std::string& text)
     return f;
 }
 
-// Points g_console at a temporary file while it lives.
-class Console {
-public:
-    Console() : file_(std::tmpfile()) { g_console = file_; }
-    ~Console()
-    {
-        g_console = stdout;
-        std::fclose(file_);
-    }
-    std::string Text() const
-    {
-        std::fflush(file_);
-        std::rewind(file_);
-        std::string out;
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0) out.append(buf, n);
-        return out;
-    }
-
-private:
-    std::FILE* file_;
-};
+using Console = ::ConsoleCapture;
 
 struct Outcome {
     int status = -1;

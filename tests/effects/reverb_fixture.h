@@ -6,33 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "corvale/run/console.h"
+#include "tests/console_capture.h"
 
 namespace reverb_test {
 
 constexpr int64_t kCap = 131072;
 
-// Collects what is printed while it is alive.
-class Console {
-public:
-    Console() : f_(std::tmpfile()) { g_console = f_; }
-    ~Console()
-    {
-        g_console = stdout;
-        std::fclose(f_);
-    }
-    std::string Text()
-    {
-        std::fflush(f_);
-        std::rewind(f_);
-        std::string s;
-        for (int c; (c = std::fgetc(f_)) != EOF;) s.push_back(static_cast<char>(c));
-        return s;
-    }
-
-private:
-    std::FILE* f_;
-};
+using Console = ::ConsoleCapture;
 
 // Send, return and carry buffers of one block, as the bus stage holds them.
 struct Buffers {

@@ -8,35 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "corvale/run/console.h"
+#include "tests/console_capture.h"
 
-// Points g_console at a temporary file for its lifetime.
-class ConsoleCapture {
-public:
-    ConsoleCapture() : file_(std::tmpfile()) { g_console = file_; }
-    ~ConsoleCapture()
-    {
-        g_console = stdout;
-        std::fclose(file_);
-    }
-    // Everything printed so far (and clears it).
-    std::string Take()
-    {
-        std::fflush(file_);
-        std::rewind(file_);
-        std::string out;
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0) out.append(buf, n);
-        std::fclose(file_);
-        file_ = std::tmpfile();
-        g_console = file_;
-        return out;
-    }
-
-private:
-    std::FILE* file_;
-};
 
 // Runs a test inside a fresh temporary directory and returns to the old one.
 class TempDirTest : public ::testing::Test {

@@ -56,13 +56,13 @@ TEST(CountTracks, CountsLinesUpToEndSkippingEmptyOnes)
         Console con;
         CountTracks(List("1 kick.wav +\n\n\n2 snare.wav -\n3 vox.wav +\nend\n4 more.wav +\n"), prefs, t);
         EXPECT_EQ(t.count, 3);
-        EXPECT_EQ(con.text(), "Counted 3 tracks\n");
+        EXPECT_EQ(con.Text(), "Counted 3 tracks\n");
     }
     {
         Console con;
         CountTracks(List("1 kick.wav +\nend\n"), prefs, t);
         EXPECT_EQ(t.count, 1);
-        EXPECT_EQ(con.text(), "Counted 1 track\n");
+        EXPECT_EQ(con.Text(), "Counted 1 track\n");
     }
     {
         Console con;
@@ -74,7 +74,7 @@ TEST(CountTracks, CountsLinesUpToEndSkippingEmptyOnes)
         prefs.verbo = verbo;
         CountTracks(List("a\nb\nend\n"), prefs, t);
         EXPECT_EQ(t.count, 2);
-        EXPECT_EQ(con.text(), "") << verbo;
+        EXPECT_EQ(con.Text(), "") << verbo;
     }
 }
 
@@ -88,8 +88,8 @@ TEST(CountTracks, AListWithoutTracksOrWithTooManyIsReported)
         CountTracks(List(body), prefs, t);
         EXPECT_EQ(t.count, 0) << body;
         EXPECT_EQ(t.channels(), 0);
-        EXPECT_NE(con.text(), "") << body;
-        EXPECT_EQ(con.text().find("Counted"), std::string::npos);
+        EXPECT_NE(con.Text(), "") << body;
+        EXPECT_EQ(con.Text().find("Counted"), std::string::npos);
     }
     std::string many;
     for (int i = 1; i <= 130; ++i) many += std::to_string(i) + " t.wav +\n";
@@ -97,8 +97,8 @@ TEST(CountTracks, AListWithoutTracksOrWithTooManyIsReported)
     CountTracks(List(many + "end\n"), prefs, t);
     EXPECT_EQ(t.count, 130);
     EXPECT_EQ(t.channels(), 127);
-    EXPECT_EQ(con.text().rfind("Counted 130 tracks\n", 0), 0u);
-    EXPECT_NE(con.text().find("127"), std::string::npos);
+    EXPECT_EQ(con.Text().rfind("Counted 130 tracks\n", 0), 0u);
+    EXPECT_NE(con.Text().find("127"), std::string::npos);
 }
 
 TEST(DecodeTrackList, MarkersChooseWhichChannelsPlay)
@@ -171,7 +171,7 @@ TEST(DecodeTrackList, UnusableTracksAreLeftOutWithAMessage)
     EXPECT_EQ(t.headerOk[1], 0);
     EXPECT_EQ(t.headerOk[3], 0);
     EXPECT_EQ(t.headerOk[4], 0);
-    const std::string out = con.text();
+    const std::string out = con.Text();
     EXPECT_NE(out.find("Cannot find file in track list called " + dir.path() + "/missing.wav!!\n"), std::string::npos);
     EXPECT_NE(out.find("track 3"), std::string::npos);
     EXPECT_NE(out.find("track 4"), std::string::npos);
@@ -212,13 +212,13 @@ TEST(CheckSampleRates, TheFirstActiveChannelSetsTheRate)
         Console con;
         EXPECT_EQ(CheckSampleRates(t), 0);
         EXPECT_EQ(t.sampleRate, 48000.0);
-        EXPECT_EQ(con.text(), "");
+        EXPECT_EQ(con.Text(), "");
     }
     t.info[4].sampleRate = 44100;
     {
         Console con;
         EXPECT_EQ(CheckSampleRates(t), 1);
-        EXPECT_EQ(con.text(), "The sample rate appears to be 48000\nThe file assigned to channel 4 has a different rate!\n");
+        EXPECT_EQ(con.Text(), "The sample rate appears to be 48000\nThe file assigned to channel 4 has a different rate!\n");
     }
     Tracks none;
     none.count = 2;
@@ -241,7 +241,7 @@ TEST(PlaceTracks, TstampLinesComeBeforeSstampNudges)
     EXPECT_EQ(t.offset[1], 71900);
     EXPECT_EQ(t.offset[2], 0);  // after "end"
     EXPECT_EQ(t.songLength, 72900);
-    EXPECT_EQ(con.text(), "");
+    EXPECT_EQ(con.Text(), "");
 
     // A later tstamp replaces an earlier one; sstamps add up.
     PlaceTracks("tstamp\t2\t0\t0\t0.5\ntstamp\t2\t1\t0\t0\nsstamp\t2\t7\nsstamp\t2\t3\nend\n", t);
@@ -271,7 +271,7 @@ TEST(PlaceTracks, ChannelsOutsideTheTablesAreIgnoredWithAMessage)
     Console con;
     PlaceTracks("tstamp\t0\t0\t1\t0\ntstamp\t128\t0\t1\t0\nsstamp\t-3\t5\nsstamp\t200\t5\ntstamp\nend\n", t);
     for (int64_t off : t.offset) EXPECT_EQ(off, 0);
-    const std::string out = con.text();
+    const std::string out = con.Text();
     EXPECT_NE(out.find("128"), std::string::npos);
     EXPECT_NE(out.find("-3"), std::string::npos);
     EXPECT_NE(out.find("200"), std::string::npos);

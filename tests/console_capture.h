@@ -1,5 +1,5 @@
-// Points the console at a temporary file for the life of the object so a test
-// can read back exactly what was printed.
+// Points g_console at a temporary file for the life of the object, so a test can
+// read back exactly what the mixer printed.
 #pragma once
 #include <cstdio>
 #include <string>
@@ -8,7 +8,7 @@
 
 class ConsoleCapture {
 public:
-    ConsoleCapture() : file_(std::tmpfile()), saved_(g_console) { g_console = file_; }
+    ConsoleCapture() : saved_(g_console), file_(std::tmpfile()) { g_console = file_; }
     ~ConsoleCapture()
     {
         g_console = saved_;
@@ -18,7 +18,7 @@ public:
     ConsoleCapture& operator=(const ConsoleCapture&) = delete;
 
     // Everything printed so far.
-    std::string Text()
+    std::string Text() const
     {
         std::fflush(file_);
         std::rewind(file_);
@@ -30,7 +30,17 @@ public:
         return out;
     }
 
+    // Everything printed so far, which is then forgotten.
+    std::string Take()
+    {
+        std::string out = Text();
+        std::fclose(file_);
+        file_ = std::tmpfile();
+        g_console = file_;
+        return out;
+    }
+
 private:
-    std::FILE* file_;
     std::FILE* saved_;
+    std::FILE* file_;
 };
