@@ -70,6 +70,26 @@ inline int64_t TruncFast(double x)
     return std::fabs(x) < 9223372036854775808.0 ? static_cast<int64_t>(x) : Trunc64(x);
 }
 
+// Keeps the larger of peak and |v|.
+inline void KeepPeak(int64_t v, double& peak)
+{
+    const double a = std::fabs(static_cast<double>(v));
+    if (a > peak) peak = a;
+}
+
+// Adds a frame to the bus (Add) or writes it to the channel buffers.
+template <bool Add>
+inline void Put(int64_t* outL, int64_t* outR, int64_t i, int64_t l, int64_t r)
+{
+    if (Add) {
+        outL[i] += l;
+        outR[i] += r;
+    } else {
+        outL[i] = l;
+        outR[i] = r;
+    }
+}
+
 // Largest absolute value of n samples kept in peak.
 void UpdatePeaks(const int64_t* left, const int64_t* right, int64_t n, double& peakL, double& peakR)
 {
@@ -191,13 +211,7 @@ void PlainChannel(const unsigned char* raw, int64_t first, int64_t last, int64_t
             loL = l < loL ? l : loL;
             hiR = r > hiR ? r : hiR;
             loR = r < loR ? r : loR;
-            if (Add) {
-                outL[i] += l;
-                outR[i] += r;
-            } else {
-                outL[i] = l;
-                outR[i] = r;
-            }
+            Put<Add>(outL, outR, i, l, r);
         }
         const double pl = static_cast<double>(hiL > -loL ? hiL : -loL);
         const double pr = static_cast<double>(hiR > -loR ? hiR : -loR);
@@ -210,17 +224,9 @@ void PlainChannel(const unsigned char* raw, int64_t first, int64_t last, int64_t
             Frame256<Bytes, Channels>(p, x, y);
             const int64_t l = Trunc64(static_cast<double>(x / 256) * applyL);
             const int64_t r = Trunc64(static_cast<double>(y / 256) * applyR);
-            const double al = std::fabs(static_cast<double>(l));
-            const double ar = std::fabs(static_cast<double>(r));
-            if (al > pl) pl = al;
-            if (ar > pr) pr = ar;
-            if (Add) {
-                outL[i] += l;
-                outR[i] += r;
-            } else {
-                outL[i] = l;
-                outR[i] = r;
-            }
+            KeepPeak(l, pl);
+            KeepPeak(r, pr);
+            Put<Add>(outL, outR, i, l, r);
         }
         peakL = pl;
         peakR = pr;
@@ -273,17 +279,9 @@ void StripTail(const double* wl, const double* wr, int64_t n, double gain, doubl
         tr = TruncFast(r);
         const int64_t ol = TruncFast(static_cast<double>(tl) * applyL);
         const int64_t orr = TruncFast(static_cast<double>(tr) * applyR);
-        const double al = std::fabs(static_cast<double>(ol));
-        const double ar = std::fabs(static_cast<double>(orr));
-        if (al > pl) pl = al;
-        if (ar > pr) pr = ar;
-        if (Add) {
-            outL[i] += ol;
-            outR[i] += orr;
-        } else {
-            outL[i] = ol;
-            outR[i] = orr;
-        }
+        KeepPeak(ol, pl);
+        KeepPeak(orr, pr);
+        Put<Add>(outL, outR, i, ol, orr);
     }
     if (clipped && over == 0) over = 1;
     peakL = pl;
@@ -333,10 +331,8 @@ void LeanRange(LeanJob& job, int64_t a, int64_t b, int64_t* busL, int64_t* busR)
             Frame256<Bytes, Channels>(p, x, y);
             const int64_t l = Trunc64(static_cast<double>(x / 256) * applyL);
             const int64_t r = Trunc64(static_cast<double>(y / 256) * applyR);
-            const double al = std::fabs(static_cast<double>(l));
-            const double ar = std::fabs(static_cast<double>(r));
-            if (al > pl) pl = al;
-            if (ar > pr) pr = ar;
+            KeepPeak(l, pl);
+            KeepPeak(r, pr);
             busL[i] += l;
             busR[i] += r;
         }
