@@ -8,23 +8,17 @@
 #include "corvale/cuesheet/levels.h"
 #include "corvale/run/console.h"
 #include "corvale/run/run.h"
+#include "tests/console_capture.h"
 
 namespace {
 
-// Runs f with the console pointed at a temporary file and returns what it printed.
+// Runs f with the console captured and returns what it printed.
 template <class F>
 std::string Printed(F&& f)
 {
-    std::FILE* file = std::tmpfile();
-    std::FILE* saved = g_console;
-    g_console = file;
+    ConsoleCapture console;
     f();
-    g_console = saved;
-    std::string out;
-    std::rewind(file);
-    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) out.push_back(static_cast<char>(c));
-    std::fclose(file);
-    return out;
+    return console.Text();
 }
 
 constexpr int64_t kUnity = 134217728;
