@@ -85,6 +85,16 @@ void Denormal(double* left, double* right, int64_t n)
     DenormalSide(right, n);
 }
 
+// One step of the one-pole high-pass: c2 times the input difference plus c1
+// times the previous output; x1 and y1 move on to this sample.
+inline double HpStep(double x, double& x1, double& y1, double c1, double c2)
+{
+    const double y = c2 * (x - x1) + c1 * y1;
+    x1 = x;
+    y1 = y;
+    return y;
+}
+
 void HPF(HpfHistory& h, int64_t n, int slot, double* left, double* right, double c1, double c2,
          int* initFlags)
 {
@@ -95,16 +105,8 @@ void HPF(HpfHistory& h, int64_t n, int slot, double* left, double* right, double
     if (flag != 0) {
         // A running filter: the Denormal replacement as each sample is read.
         for (int64_t i = 0; i < n; ++i) {
-            const double x0 = Floor(left[i]);
-            const double y0 = c2 * (x0 - xl) + c1 * yl;
-            left[i] = y0;
-            xl = x0;
-            yl = y0;
-            const double x1 = Floor(right[i]);
-            const double y1 = c2 * (x1 - xr) + c1 * yr;
-            right[i] = y1;
-            xr = x1;
-            yr = y1;
+            left[i] = HpStep(Floor(left[i]), xl, yl, c1, c2);
+            right[i] = HpStep(Floor(right[i]), xr, yr, c1, c2);
         }
         h.OldXL[slot] = xl;
         h.OldXR[slot] = xr;
@@ -120,16 +122,8 @@ void HPF(HpfHistory& h, int64_t n, int slot, double* left, double* right, double
             flag = 1;
             continue;
         }
-        const double x0 = left[i];
-        const double y0 = c2 * (x0 - xl) + c1 * yl;
-        left[i] = y0;
-        xl = x0;
-        yl = y0;
-        const double x1 = right[i];
-        const double y1 = c2 * (x1 - xr) + c1 * yr;
-        right[i] = y1;
-        xr = x1;
-        yr = y1;
+        left[i] = HpStep(left[i], xl, yl, c1, c2);
+        right[i] = HpStep(right[i], xr, yr, c1, c2);
     }
     h.OldXL[slot] = xl;
     h.OldXR[slot] = xr;
@@ -186,14 +180,8 @@ bool HpfThenEq(HpfHistory& hp, EqHistory& eq, int64_t n, int slot, int section, 
     Side r{eq.in1R[slot][s], eq.in2R[slot][s], eq.out1R[slot][s], eq.out2R[slot][s]};
     const Coeffs c{b0, b1, b2, a1, a2};
     for (int64_t i = 0; i < n; ++i) {
-        const double x0 = Floor(left[i]);
-        const double y0 = c2 * (x0 - xl) + c1 * yl;
-        xl = x0;
-        yl = y0;
-        const double x1 = Floor(right[i]);
-        const double y1 = c2 * (x1 - xr) + c1 * yr;
-        xr = x1;
-        yr = y1;
+        const double y0 = HpStep(Floor(left[i]), xl, yl, c1, c2);
+        const double y1 = HpStep(Floor(right[i]), xr, yr, c1, c2);
         left[i] = Step(c, l, Floor(y0));
         right[i] = Step(c, r, Floor(y1));
     }
