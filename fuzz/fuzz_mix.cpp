@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // The fixed tracks last at most 3000 frames; longer renders are placements
     // far into the song and only cost time.
     if (run->prefs.renderCount > 20000) return 0;
-    RunMix(*run);
+    MixIntoOutputs(*run);
     std::remove(run->prefs.outName.c_str());
     return 0;
 }

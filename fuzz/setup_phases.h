@@ -13,6 +13,7 @@
 #include "corvale/run/console.h"
 #include "corvale/run/control_file.h"
 #include "corvale/run/numeric.h"
+#include "corvale/run/outputs.h"
 #include "corvale/run/prefs.h"
 #include "corvale/run/run.h"
 #include "corvale/run/tracklist.h"
@@ -83,11 +84,11 @@ inline int SetUpRun(Run& run, const std::string& prefsText, const std::string& t
                                          run.tracks.sampleRate, prefs))
         return status;
     if (!RenderFitsWav(prefs, run.tracks.sampleRate)) return 2;
-    if (withHeader &&
-        !MAKE_HEADER(prefs.outName.c_str(), static_cast<uint64_t>(Trunc64(run.tracks.sampleRate)), prefs.outbits,
-                     prefs.mono ? 1 : 2, prefs.renderCount))
-        return 2;
-    return ReadCueSheet(run);
+    if (withHeader) {
+        if (const int status = CheckMixTarget(prefs.outName)) return status;
+    }
+    if (const int status = ReadCueSheet(run)) return status;
+    return withHeader ? CheckOutputNames(run) : 0;
 }
 
 }  // namespace fuzzutil

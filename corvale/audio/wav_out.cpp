@@ -91,14 +91,14 @@ int64_t MaxWavFrames(int bits, int channels)
     return static_cast<int64_t>((kMaxRiffSize - 36) / static_cast<uint64_t>(blockAlign));
 }
 
-bool MAKE_HEADER(const char* path, uint64_t sampleRate, int bits, int channels, int64_t frames)
+bool MAKE_HEADER(std::FILE* out, const char* name, uint64_t sampleRate, int bits, int channels, int64_t frames)
 {
     const int64_t maxFrames = MaxWavFrames(bits, channels);
     if (frames < 0 || frames > maxFrames) {
         std::fprintf(g_console,
                      "Error: a %i-bit file with %i channel(s) holds at most %li frames; "
                      "%li frames cannot be written to %s\n",
-                     bits, channels, static_cast<long>(maxFrames), static_cast<long>(frames), path);
+                     bits, channels, static_cast<long>(maxFrames), static_cast<long>(frames), name);
         return false;
     }
     const uint64_t dataSize = static_cast<uint64_t>(bits / 8) * static_cast<uint64_t>(channels) *
@@ -125,11 +125,7 @@ bool MAKE_HEADER(const char* path, uint64_t sampleRate, int bits, int channels, 
     tag("data");
     four(dataSize);
 
-    std::FILE* f = std::fopen(path, "wb");
-    if (f == nullptr) return false;
-    const bool wrote = std::fwrite(h, 1, sizeof h, f) == sizeof h;
-    const bool closed = std::fclose(f) == 0;
-    return wrote && closed;
+    return std::fwrite(h, 1, sizeof h, out) == sizeof h;
 }
 
 void NUM16STER_TO_CHAR(const int32_t* left, const int32_t* right, unsigned char* out, int64_t frames)

@@ -3,6 +3,7 @@
 // length, output peaks).
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -27,11 +28,10 @@ struct UninitAllocator : std::allocator<T> {
 template <class T>
 using BlockVec = std::vector<T, UninitAllocator<T>>;
 
-// Creates or truncates path and writes the 44-byte header. Returns false when the
-// file could not be created or written.
-// A render longer than the header's 32-bit size fields can describe is refused
-// with a message (nothing is written).
-bool MAKE_HEADER(const char* path, uint64_t sampleRate, int bits, int channels, int64_t frames);
+// Writes the 44-byte header to out (at its current position). Returns false when
+// it could not be written. A render longer than the header's 32-bit size fields
+// can describe is refused with a message naming the file (nothing is written).
+bool MAKE_HEADER(std::FILE* out, const char* name, uint64_t sampleRate, int bits, int channels, int64_t frames);
 
 // The longest render, in frames, whose data size still fits the header's fields.
 int64_t MaxWavFrames(int bits, int channels);

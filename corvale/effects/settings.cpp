@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "corvale/audio/wav_out.h"
 #include "corvale/run/console.h"
 #include "corvale/run/numeric.h"
 #include "corvale/run/run.h"
@@ -398,13 +397,6 @@ int ReadEffectSettings(Run& run)
         if (fx.tapMode != 0) {
             const std::string& prefix = run.prefs.mixdirSet ? run.prefs.mixdir : std::string();
             fx.tapName = prefix + (fx.tapMode == 1 ? "revTap.wav" : "rtnTap.wav");
-            const int64_t r = Trunc64(rate);
-            if (!MAKE_HEADER(fx.tapName.c_str(), static_cast<uint64_t>(r < 0 ? 0 : r), 24, 2,
-                             run.prefs.renderCount)) {
-                std::fprintf(g_console, "Error: could not create the tap reverb file %s\n",
-                             fx.tapName.c_str());
-                return 2;
-            }
         }
     }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +30,7 @@
 #include "corvale/effects/strip.h"
 #include "corvale/run/console.h"
 #include "corvale/run/numeric.h"
+#include "corvale/run/process.h"
 #include "corvale/run/run.h"
 
 namespace {
@@ -376,12 +378,12 @@ __attribute__((target("sse4.1"))) void LeanUnity24Sse41(LeanJob& job, int64_t a,
 
 class MixEngine {
 public:
-    explicit MixEngine(Run& run) : run_(run) {}
+    MixEngine(Run& run, std::FILE* out, std::FILE* tap) : run_(run), out_(out), tap_(tap) {}
     int Mix();
 
 private:
     int OpenStreams();
-    int CloseStreams();
+    void CloseStreams();
     void ChannelStage(int c, int64_t pos, int64_t n);
     bool ChannelGeneral(int c, int64_t pos, int64_t n, int64_t first, int64_t last, bool addable, int bus);
     void FlushLean(int64_t n);
@@ -391,7 +393,8 @@ private:
     int OutputStageBlock(int64_t pos, int64_t n);
 
     Run& run_;
-    std::unique_ptr<Stream> out_, tap_;
+    std::FILE* out_;    // the mix, its header already written
+    std::FILE* tap_;    // the tap file (or nullptr), its header already written
     std::vector<std::unique_ptr<Stream>> tracks_;
     std::array<int64_t, kChannelRows> nextByte_{};   // file position after each track's last read; -1 unknown
 
@@ -423,20 +426,11 @@ private:
     std::unique_ptr<RecursiveReverbState> recursive_;
     MasterRmsState rms_;
     std::unique_ptr<OutputStage> output_;
-    bool writeFailed_ = false;
     int readFailed_ = 0;   // the first channel whose file ended before its header said
 };
 
 int MixEngine::OpenStreams()
 {
-    const Prefs& prefs = run_.prefs;
-    const EffectSettings& fx = run_.fx;
-    out_ = std::make_unique<Stream>();
-    const size_t outBuffer = static_cast<size_t>(2 * (prefs.outbits / 3)) * kB;
-    if (!out_->Open(prefs.outName.c_str(), "ab", outBuffer)) {
-        std::fprintf(g_console, "Cannot open the mix file %s for writing!\n", prefs.outName.c_str());
-        return 2;
-    }
     Tracks& tracks = run_.tracks;
     tracks_.resize(kChannelRows);
     nextByte_.fill(-1);
@@ -451,33 +445,14 @@ int MixEngine::OpenStreams()
             return 2;
         }
     }
-    if (fx.tapMode != 0 && (fx.recursiveOn || fx.masterRev)) {
-        tap_ = std::make_unique<Stream>();
-        if (!tap_->Open(fx.tapName.c_str(), "ab", static_cast<size_t>(2 * (prefs.outbits / 3)) * kB)) {
-            std::fprintf(g_console, "Cannot open the tap file %s for writing!\n", fx.tapName.c_str());
-            return 2;
-        }
-    }
     return 0;
 }
 
-int MixEngine::CloseStreams()
+void MixEngine::CloseStreams()
 {
-    int status = 0;
-    if (out_ && !out_->Close()) writeFailed_ = true;
     for (int c = 1; c < static_cast<int>(tracks_.size()); ++c) {
         if (tracks_[c] && !tracks_[c]->Close()) std::fprintf(g_console, "Error closing audio file\n");
     }
-    if (tap_ && !tap_->Close()) {
-        std::fprintf(g_console, "Error writing the tap file %s!\n", run_.fx.tapName.c_str());
-        status = 2;
-    }
-    if (writeFailed_) {
-        std::fprintf(g_console, "Error writing the mix file %s: the file is incomplete.\n",
-                     run_.prefs.outName.c_str());
-        status = 2;
-    }
-    return status;
 }
 
 void MixEngine::ChannelStage(int c, int64_t pos, int64_t n)
@@ -914,8 +889,11 @@ int MixEngine::OutputStageBlock(int64_t pos, int64_t n)
         MasterRMS(rms_, output_->mono(), output_->mono(), minInterval, 256, n);
     else
         MasterRMS(rms_, masterL_.data(), masterR_.data(), minInterval, 256, n);
-    if (std::fwrite(packed, 1, static_cast<size_t>(bytes), out_->f) != static_cast<size_t>(bytes))
-        writeFailed_ = true;
+    if (std::fwrite(packed, 1, static_cast<size_t>(bytes), out_) != static_cast<size_t>(bytes)) {
+        std::fprintf(g_console, "Error writing the mix file %s: %s\n", run_.prefs.outName.c_str(),
+                     std::strerror(errno != 0 ? errno : EIO));
+        return 2;
+    }
 
     const EffectSettings& fx = run_.fx;
     if (tap_ && fx.tapMode != 0 && (fx.recursiveOn || fx.masterRev)) {
@@ -936,9 +914,9 @@ int MixEngine::OutputStageBlock(int64_t pos, int64_t n)
             }
         }
         NUM24STER_TO_CHAR(tapL_.data(), tapR_.data(), tapBytes_.data(), n);
-        if (std::fwrite(tapBytes_.data(), 1, static_cast<size_t>(6 * n), tap_->f) !=
-            static_cast<size_t>(6 * n)) {
-            std::fprintf(g_console, "Error writing the tap file %s!\n", fx.tapName.c_str());
+        if (std::fwrite(tapBytes_.data(), 1, static_cast<size_t>(6 * n), tap_) != static_cast<size_t>(6 * n)) {
+            std::fprintf(g_console, "Error writing the tap file %s: %s\n", fx.tapName.c_str(),
+                         std::strerror(errno != 0 ? errno : EIO));
             return 2;
         }
     }
@@ -1003,6 +981,10 @@ int MixEngine::Mix()
     int status = 0;
     for (int64_t pos = start; pos < end && status == 0;) {
         const int64_t n = end - pos < kB ? end - pos : kB;
+        if (PendingStop() != 0) {
+            status = kMixStopped;
+            break;
+        }
 
         // Clearing.
         std::memset(masterL_.data(), 0, static_cast<size_t>(n) * sizeof(int64_t));
@@ -1049,7 +1031,6 @@ int MixEngine::Mix()
         if (status != 0) break;
         status = OutputStageBlock(pos, n);
         if (status != 0) break;
-        if (writeFailed_) break;   // reported when the stream is closed
 
         if (prefs.verbo == 2) {
             if (pos > q1 && pos < q2 && progress == 1) {
@@ -1078,14 +1059,14 @@ int MixEngine::Mix()
     stats.rmsCountL = rms_.windowsL;
     stats.rmsCountR = rms_.windowsR;
 
-    const int closeStatus = CloseStreams();
-    return status != 0 ? status : closeStatus;
+    CloseStreams();
+    return status;
 }
 
 }  // namespace
 
-int RunMix(Run& run)
+int RunMix(Run& run, std::FILE* out, std::FILE* tap)
 {
-    MixEngine engine(run);
+    MixEngine engine(run, out, tap);
     return engine.Mix();
 }

@@ -4,6 +4,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <cstdio>
 
 #include "corvale/audio/wav_out.h"
 #include "corvale/run/limits.h"
@@ -18,6 +19,10 @@ struct MixStats {
 
 struct Run;
 
-// Opens the output, track and tap streams, runs the mix loop and closes them.
-// Returns 0, or the exit status of a fatal error (after its message).
-int RunMix(Run& run);
+// What RunMix returns when a stop signal ended the mix between two blocks.
+constexpr int kMixStopped = -1;
+
+// Opens the track streams, runs the mix loop into out (and tap, when the run
+// writes a tap file; both hold their headers already) and closes the tracks.
+// Returns 0, kMixStopped, or the exit status of a fatal error (after its message).
+int RunMix(Run& run, std::FILE* out, std::FILE* tap);

@@ -3,12 +3,15 @@
 // strips, the processing time) and the backup copy of the cue sheet.
 #include "corvale/report/report.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "corvale/run/console.h"
+#include "corvale/run/output_file.h"
 #include "corvale/run/run.h"
 
 namespace {
@@ -46,14 +49,6 @@ void PeakTime(int64_t frame, double rate, float& minutes, float& seconds)
     const float m = static_cast<float>(static_cast<double>(frame) / (rate * 60.0));
     minutes = std::floor(m);
     seconds = (m - minutes) * 60.0f;
-}
-
-bool WriteFile(const std::string& path, const std::string& text)
-{
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return false;
-    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    return std::fclose(f) == 0 && ok;
 }
 
 }  // namespace
@@ -126,7 +121,15 @@ std::string BuildReport(Run& run)
     return out;
 }
 
-void CreateTextFiles(Run& run)
+ReportNames NameReports(const std::string& bakdir, const std::string& mixName)
+{
+    ReportNames names;
+    names.stats = bakdir + "stats_" + mixName + ".txt";
+    names.backup = bakdir + "faders_" + mixName + ".txt";
+    return names;
+}
+
+int CreateTextFiles(Run& run, const ReportNames& names, bool writeBackup)
 {
     Tracks& tracks = run.tracks;
     for (int c = 1; c <= tracks.channels(); ++c) tracks.names[c - 1] = CutName(tracks.names[c - 1]);
@@ -139,12 +142,16 @@ void CreateTextFiles(Run& run)
     Append(report, "Processing time = %.2lf sec\n", seconds);
     if (verbo >= 3) std::fprintf(g_console, "\nProcessing time = %.2lf sec\n", seconds);
 
-    const std::string prefix = run.prefs.bakdirSet ? run.prefs.bakdir : std::string();
-    const std::string& name = run.prefs.mixName;
-    const std::string statsPath = prefix + "stats_" + name + ".txt";
-    const std::string backupPath = prefix + "faders_" + name + ".txt";
-    if (!WriteFile(statsPath, report))
-        std::fprintf(g_console, ">> Warning: could not write the report file %s\n", statsPath.c_str());
-    if (!WriteFile(backupPath, run.cue.body))
-        std::fprintf(g_console, ">> Warning: could not write the fader backup %s\n", backupPath.c_str());
+    int status = 0;
+    if (!WriteWholeFile(ResolveTarget(names.stats), report)) {
+        std::fprintf(g_console, "Error: could not write the report file %s: %s\n", names.stats.c_str(),
+                     std::strerror(errno));
+        status = 2;
+    }
+    if (writeBackup && !WriteWholeFile(ResolveTarget(names.backup), run.cue.body)) {
+        std::fprintf(g_console, "Error: could not write the fader backup %s: %s\n", names.backup.c_str(),
+                     std::strerror(errno));
+        status = 2;
+    }
+    return status;
 }

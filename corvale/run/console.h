@@ -4,3 +4,7 @@
 #include <cstdio>
 
 extern std::FILE* g_console;
+
+// The line after a message about a file that could not be opened, created or
+// written: the file and the system's reason, indented as a continuation line.
+void PrintFileReason(const char* name, int err);

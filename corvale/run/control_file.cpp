@@ -1,5 +1,7 @@
 #include "corvale/run/control_file.h"
 
+#include <sys/stat.h>
+
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -8,6 +10,7 @@
 
 #include "corvale/run/console.h"
 #include "corvale/run/limits.h"
+#include "corvale/run/output_file.h"
 #include "corvale/run/text.h"
 
 const char kDefaultPrefsText[] = "begin\npre\toff\nstart\t0\t0\t0\nlength\t0\noutbits\t24\n\nend\n";
@@ -85,6 +88,7 @@ int LoadControlFile(const char* path, ControlFile& file)
 {
     std::FILE* f = std::fopen(path, "r");
     if (f == nullptr) return 1;
+    file.path = path;
     if (!LoadControlStream(f, file, path)) {
         std::fprintf(g_console, ">> Warning: the file %s could not be read; it is taken as empty.\n", path);
         file.text.clear();
@@ -96,28 +100,38 @@ int LoadControlFile(const char* path, ControlFile& file)
 }
 
 namespace {
-// Creates name in the working directory ("w+"), writes text and loads it back
-// from the same stream. Returns false after a message when that fails.
+// Writes a default control file under name in the working directory (through a
+// temporary file renamed at once) and takes its text as the file read.
+// Returns false after a message when that fails.
 bool WriteDefault(const char* name, const std::string& text, ControlFile& file)
 {
-    std::FILE* f = std::fopen(name, "w+");
-    if (f == nullptr) {
+    if (!WriteWholeFile(ResolveTarget(name), text)) {
         std::fprintf(g_console, "Error: %s could not be created in the working directory.\n", name);
         return false;
     }
-    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fflush(f) == 0;
-    if (!written) {
-        std::fclose(f);
-        std::fprintf(g_console, "Error: %s could not be written in the working directory.\n", name);
-        return false;
-    }
-    if (!LoadControlStream(f, file, name)) {
-        // Read back from memory what was just written.
-        file.text = text;
-        file.bodyStart = FindBody(file.text);
-        file.loaded = true;
-    }
-    std::fclose(f);
+    file.text = text;
+    file.bodyStart = FindBody(file.text);
+    file.loaded = true;
+    file.path = name;
+    return true;
+}
+
+bool PathExists(const char* path)
+{
+    struct stat st;
+    return ::lstat(path, &st) == 0;
+}
+
+// A named control file that cannot be opened is replaced by the default file,
+// which is always written under its default name; an existing default file is
+// never replaced that way (it would lose the user's settings for a typo).
+bool KeepsExistingDefault(const char* path, const char* defaultName)
+{
+    if (!PathExists(defaultName)) return false;
+    if (SameFile(IdentityOf(path), IdentityOf(defaultName)))
+        std::fprintf(g_console, "Error: %s exists but cannot be opened; it is kept as it is.\n", path);
+    else
+        std::fprintf(g_console, "Error: %s was not found; the existing %s is kept.\n", path, defaultName);
     return true;
 }
 }  // namespace
@@ -125,6 +139,7 @@ bool WriteDefault(const char* name, const std::string& text, ControlFile& file)
 bool LoadPreferences(const char* path, ControlFile& file)
 {
     if (LoadControlFile(path, file) != 0) {
+        if (KeepsExistingDefault(path, "prefs.txt")) return false;
         std::fprintf(g_console, "\nWarning: prefs.txt file was not found...\n");
         if (!WriteDefault("prefs.txt", kDefaultPrefsText, file)) return false;
         std::fprintf(g_console, "...created one for you.\n");
@@ -149,6 +164,7 @@ std::string DefaultFaderText(int channelCount, float level)
 int LoadFaderFile(const char* path, int channelCount, ControlFile& file, std::FILE* in)
 {
     if (LoadControlFile(path, file) == 0) return 0;
+    if (KeepsExistingDefault(path, "faders.txt")) return 2;
     std::fprintf(g_console, "faders.txt file was not found\n");
     std::fprintf(g_console, "Enter the default fader value or -999 to exit.\n");
     std::fflush(g_console);

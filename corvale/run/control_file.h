@@ -12,6 +12,7 @@ struct ControlFile {
     std::string text;
     size_t bodyStart = 0;
     bool loaded = false;
+    std::string path;   // the file it was read from (empty for a text given in memory)
     const char* body() const { return text.c_str() + bodyStart; }
 };
 
@@ -35,15 +36,16 @@ void CheckLines(const char* body, LineCheck kind);
 int LoadControlFile(const char* path, ControlFile& file);
 
 // Loads the preferences file at path; when it cannot be opened writes and loads
-// the default "prefs.txt" with its two messages. Then runs the preferences line
-// checks. Returns false only when even the default could not be written (after
-// saying so).
+// the default "prefs.txt" with its two messages, unless a "prefs.txt" exists
+// already (then it is kept and the run stops). Then runs the preferences line
+// checks. Returns false after a message when the run must stop.
 bool LoadPreferences(const char* path, ControlFile& file);
 
 // Loads the cue sheet at path; when it cannot be opened runs the dialogue that
 // reads a level from in and writes the default "faders.txt" for channelCount
 // channels. Returns 0 to go on, or the exit status (1 after -999, 2 when the
-// default cannot be written).
+// default cannot be written or when a "faders.txt" exists that is not the file
+// asked for: it is kept, and the prompt is not asked).
 int LoadFaderFile(const char* path, int channelCount, ControlFile& file, std::FILE* in = stdin);
 
 // The text of the default cue sheet for channelCount channels at level.

@@ -4,10 +4,11 @@
 #include <ctime>
 #include <memory>
 
-#include "corvale/audio/wav_out.h"
 #include "corvale/report/report.h"
 #include "corvale/run/console.h"
 #include "corvale/run/numeric.h"
+#include "corvale/run/outputs.h"
+#include "corvale/run/process.h"
 #include "corvale/run/run.h"
 
 namespace {
@@ -23,6 +24,9 @@ int Exit(int status)
 
 int RunCorvale(int argc, char** argv)
 {
+    OpenStandardDescriptors();
+    InstallSignalHandlers();
+
     auto run = std::make_unique<Run>();
     run->startClock = std::clock();
     if (argc > 1) run->trackListName = argv[1];
@@ -67,23 +71,23 @@ int RunCorvale(int argc, char** argv)
                                          run->tracks.sampleRate, prefs))
         return Exit(status);
 
-    // The output header.
+    // The mix must be writable before the cue sheet is read; it is created
+    // (under a temporary name) only once everything is read.
     if (!RenderFitsWav(prefs, run->tracks.sampleRate)) return Exit(2);
-    if (!MAKE_HEADER(prefs.outName.c_str(), static_cast<uint64_t>(Trunc64(run->tracks.sampleRate)), prefs.outbits,
-                     prefs.mono ? 1 : 2, prefs.renderCount)) {
-        std::fprintf(g_console, "Error: the output file %s could not be created.\n", prefs.outName.c_str());
-        return Exit(2);
-    }
+    if (const int status = CheckMixTarget(prefs.outName)) return Exit(status);
 
     if (const int status = ReadCueSheet(*run)) return Exit(status);
-    if (const int status = RunMix(*run)) return Exit(status);
+    if (const int status = CheckOutputNames(*run)) return Exit(status);
+    if (const int status = MixIntoOutputs(*run)) return Exit(status);
 
     if (prefs.verbo > 0) std::fprintf(g_console, "\nDone!  Created the file: %s\n\n", prefs.outName.c_str());
-    CreateTextFiles(*run);
+    if (const int status = CreateTextFiles(*run, run->outputs.reports, run->outputs.writeBackup))
+        return Exit(status);
 
     std::fflush(g_console);
     std::fflush(stdout);
     if (prefs.launchSet) {
+        RestoreSignalsForChild();
         const int ignored = std::system(prefs.launch.c_str());
         (void)ignored;
     }

@@ -13,6 +13,7 @@
 #include "corvale/effects/settings.h"
 #include "corvale/engine/mixer.h"
 #include "corvale/run/control_file.h"
+#include "corvale/run/outputs.h"
 #include "corvale/run/prefs.h"
 #include "corvale/run/tracklist.h"
 
@@ -33,6 +34,7 @@ struct Run {
     PanSettings pan;
     EffectSettings fx;
     MixStats stats;
+    RunOutputs outputs;
 };
 
 // The whole run from the command line to the exit status.

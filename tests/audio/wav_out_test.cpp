@@ -29,12 +29,21 @@ struct Script {
     }
 };
 
+// The header written into a new file at path.
+bool HeaderFile(const std::string& path, uint64_t rate, int bits, int channels, int64_t frames)
+{
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) return false;
+    const bool ok = MAKE_HEADER(f, path.c_str(), rate, bits, channels, frames);
+    return std::fclose(f) == 0 && ok;
+}
+
 }  // namespace
 
 TEST(MakeHeader, WritesTheFortyFourBytesFieldByField)
 {
     TempDir dir;
-    ASSERT_TRUE(MAKE_HEADER(dir.File("s.wav").c_str(), 48000, 24, 2, 480000));
+    ASSERT_TRUE(HeaderFile(dir.File("s.wav"), 48000, 24, 2, 480000));
     const Bytes h = dir.Read("s.wav");
     ASSERT_EQ(h.size(), 44u);
     EXPECT_EQ(std::string(h.begin(), h.begin() + 4), "RIFF");
@@ -50,7 +59,7 @@ TEST(MakeHeader, WritesTheFortyFourBytesFieldByField)
     EXPECT_EQ(std::string(h.begin() + 36, h.begin() + 40), "data");
     EXPECT_EQ(Le32(h, 40), 2880000u);
 
-    ASSERT_TRUE(MAKE_HEADER(dir.File("m.wav").c_str(), 44100, 16, 1, 10));
+    ASSERT_TRUE(HeaderFile(dir.File("m.wav"), 44100, 16, 1, 10));
     const Bytes m = dir.Read("m.wav");
     ASSERT_EQ(m.size(), 44u);
     EXPECT_EQ(Le16(m, 22), 1u);
@@ -60,7 +69,7 @@ TEST(MakeHeader, WritesTheFortyFourBytesFieldByField)
     EXPECT_EQ(Le32(m, 40), 20u);
 }
 
-TEST(MakeHeader, RefusesRendersBeyondTheSizeFieldsAndUnwritablePaths)
+TEST(MakeHeader, RefusesRendersBeyondTheSizeFieldsAndUnwritableStreams)
 {
     TempDir dir;
     // RIFF size = data + 36 must fit in 32 bits.
@@ -68,17 +77,23 @@ TEST(MakeHeader, RefusesRendersBeyondTheSizeFieldsAndUnwritablePaths)
     EXPECT_EQ(MaxWavFrames(16, 1), (4294967295LL - 36) / 2);
     {
         Console con;
-        ASSERT_TRUE(MAKE_HEADER(dir.File("edge.wav").c_str(), 48000, 16, 2, MaxWavFrames(16, 2)));
+        ASSERT_TRUE(HeaderFile(dir.File("edge.wav"), 48000, 16, 2, MaxWavFrames(16, 2)));
         EXPECT_EQ(Le32(dir.Read("edge.wav"), 4), 36u + 4u * static_cast<uint32_t>(MaxWavFrames(16, 2)));
         EXPECT_EQ(con.Text(), "");
     }
     {
         Console con;
-        EXPECT_FALSE(MAKE_HEADER(dir.File("big.wav").c_str(), 48000, 16, 2, MaxWavFrames(16, 2) + 1));
+        EXPECT_FALSE(HeaderFile(dir.File("big.wav"), 48000, 16, 2, MaxWavFrames(16, 2) + 1));
         EXPECT_NE(con.Text().find(std::to_string(MaxWavFrames(16, 2))), std::string::npos);
         EXPECT_TRUE(dir.Read("big.wav").empty());
     }
-    EXPECT_FALSE(MAKE_HEADER(dir.File("no/such/dir.wav").c_str(), 48000, 24, 2, 10));
+    {
+        // A stream that takes no bytes.
+        std::FILE* f = std::fopen(dir.File("edge.wav").c_str(), "rb");
+        ASSERT_NE(f, nullptr);
+        EXPECT_FALSE(MAKE_HEADER(f, "edge.wav", 48000, 24, 2, 10));
+        std::fclose(f);
+    }
 }
 
 TEST(Packing, WordsBecomeLittleEndianTwosComplement)

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "corvale/run/outputs.h"
 #include "tests/e2e/session_harness.h"
 #include "tests/testutil.h"
 
@@ -79,14 +80,18 @@ TEST(OutputFaults, AnOutputOnAFullDeviceIsReportedInsteadOfDone)
 }
 
 // The file size limit lets the header through and stops the first block's
-// write part-way, as a disk that fills during the mix does.
+// write part-way, as a disk that fills during the mix does; the limit's signal
+// does not kill the mixer, the failed write is reported.
 TEST(OutputFaults, ADiskThatFillsDuringTheMixIsReportedWithStatus2)
 {
     Session s("begin\nend\n", 40000);
-    const testutil::RunResult r = s.Mix("trap '' XFSZ; ulimit -f 64; ");
+    WriteText(s.dir / "fault_mix.wav", "yesterday's mix");
+    const testutil::RunResult r = s.Mix("ulimit -f 64; ");
     EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(Has(r.out, "Error writing the mix file fault_mix.wav: the file is incomplete.\n")) << r.out;
+    EXPECT_TRUE(Has(r.out, "Error writing the mix file fault_mix.wav: File too large\n")) << r.out;
+    EXPECT_TRUE(Has(r.out, "Nothing was written; fault_mix.wav is unchanged.\n")) << r.out;
     EXPECT_FALSE(Has(r.out, "Done!")) << r.out;
+    EXPECT_EQ(ReadBytes(s.dir / "fault_mix.wav"), "yesterday's mix");
     // No report files are written for a failed mix.
     EXPECT_FALSE(testutil::Exists(s.dir / "stats_fault_mix.txt"));
 }
@@ -94,7 +99,7 @@ TEST(OutputFaults, ADiskThatFillsDuringTheMixIsReportedWithStatus2)
 TEST(OutputFaults, TheSameSessionWithRoomToWriteReportsDone)
 {
     Session s("begin\nend\n", 40000);
-    const testutil::RunResult r = s.Mix("trap '' XFSZ; ");
+    const testutil::RunResult r = s.Mix();
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_TRUE(Has(r.out, "Done!  Created the file: fault_mix.wav")) << r.out;
     EXPECT_EQ(ReadBytes(s.dir / "fault_mix.wav").size(), 44u + 40000u * 6u);
@@ -123,15 +128,21 @@ protected:
 TEST_F(TrackFaults, ATrackDeletedBeforeTheMixEndsWithItsChannelNamed)
 {
     std::filesystem::remove(dir_ / "a.wav");
-    EXPECT_EQ(RunMix(*run_), 2);
+    EXPECT_EQ(MixIntoOutputs(*run_), 2);
     EXPECT_TRUE(Has(console_.Text(), "Cannot open the file of channel 1 (" + (dir_ / "a.wav") + ") for the mix!\n"))
         << console_.Text();
+    EXPECT_TRUE(Has(console_.Text(), "Nothing was written; " + (dir_ / "fault_mix.wav") + " was not created.\n"));
+    EXPECT_FALSE(testutil::Exists(dir_ / "fault_mix.wav"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 0) << "no temporary file is left";
 }
 
 TEST_F(TrackFaults, ATrackTruncatedBeforeTheMixEndsWithItsChannelNamed)
 {
     std::filesystem::resize_file(dir_ / "a.wav", 44 + 4 * 1000);
-    EXPECT_EQ(RunMix(*run_), 2);
+    WriteText(dir_ / "fault_mix.wav", "yesterday's mix");
+    EXPECT_EQ(MixIntoOutputs(*run_), 2);
+    EXPECT_EQ(ReadBytes(dir_ / "fault_mix.wav"), "yesterday's mix");
+    EXPECT_TRUE(Has(console_.Text(), "Nothing was written; " + (dir_ / "fault_mix.wav") + " is unchanged.\n"));
     EXPECT_TRUE(Has(console_.Text(), "Error reading the file of channel 1 (" + (dir_ / "a.wav") +
                                          "): it ended before the length its header gives. The mix stops.\n"))
         << console_.Text();
@@ -139,7 +150,7 @@ TEST_F(TrackFaults, ATrackTruncatedBeforeTheMixEndsWithItsChannelNamed)
 
 TEST_F(TrackFaults, AnUntouchedTrackMixesToTheEnd)
 {
-    EXPECT_EQ(RunMix(*run_), 0) << console_.Text();
+    EXPECT_EQ(MixIntoOutputs(*run_), 0) << console_.Text();
     EXPECT_FALSE(Has(console_.Text(), "Error"));
     // 1000 at 16 bits is 1000 x 256 at 24-bit scale; unity fader, 3 dB pan law
     // centre gain is below 1, so every output word is positive and below 1000 x 256.

@@ -14,6 +14,7 @@
 #include "corvale/run/console.h"
 #include "corvale/run/control_file.h"
 #include "corvale/run/numeric.h"
+#include "corvale/run/outputs.h"
 #include "corvale/run/prefs.h"
 #include "corvale/run/run.h"
 #include "corvale/run/tracklist.h"
@@ -67,10 +68,9 @@ inline int SetUp(Run& run, const std::string& prefsText, const std::string& trac
                                          run.tracks.sampleRate, prefs))
         return status;
     if (!RenderFitsWav(prefs, run.tracks.sampleRate)) return 2;
-    if (!MAKE_HEADER(prefs.outName.c_str(), static_cast<uint64_t>(Trunc64(run.tracks.sampleRate)),
-                     prefs.outbits, prefs.mono ? 1 : 2, prefs.renderCount))
-        return 2;
-    return ReadCueSheet(run);
+    if (const int status = CheckMixTarget(prefs.outName)) return status;
+    if (const int status = ReadCueSheet(run)) return status;
+    return CheckOutputNames(run);
 }
 
 // Set-up and, when mix is set, the mix.
@@ -83,7 +83,7 @@ inline Outcome SetUpAndMix(Run& run, const std::string& prefsText, const std::st
     o.setUp = true;
     if (!mix) return o;
     o.mixed = true;
-    o.status = RunMix(run);
+    o.status = MixIntoOutputs(run);
     return o;
 }
 

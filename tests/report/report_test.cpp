@@ -101,7 +101,7 @@ TEST(Report, FilesGoUnderTheBackupPrefixWithCutNames)
     run->cue.body = "\nsong\nt\t0\t0\t0\nend\n";
     std::FILE* sink = std::tmpfile();
     g_console = sink;
-    CreateTextFiles(*run);
+    EXPECT_EQ(CreateTextFiles(*run, NameReports(run->prefs.bakdir, run->prefs.mixName), true), 0);
     g_console = stdout;
     std::fseek(sink, 0, SEEK_END);
     EXPECT_EQ(std::ftell(sink), 0);   // verbosity 0 prints nothing

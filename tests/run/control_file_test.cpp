@@ -126,8 +126,10 @@ TEST_F(DefaultFiles, PresentPreferencesAreLoadedAndAlwaysLineChecked)
 
 TEST_F(DefaultFiles, ADefaultThatCannotBeCreatedStops)
 {
-    std::filesystem::create_directory("prefs.txt");
-    std::filesystem::create_directory("faders.txt");
+    // A working directory that was removed takes no new file, not even root's.
+    std::filesystem::create_directory("gone");
+    std::filesystem::current_path("gone");
+    std::filesystem::remove(std::filesystem::current_path());
     ConsoleCapture out;
     ControlFile file;
     EXPECT_FALSE(LoadPreferences("missing.txt", file));
@@ -137,6 +139,34 @@ TEST_F(DefaultFiles, ADefaultThatCannotBeCreatedStops)
     EXPECT_EQ(LoadFaderFile("missing.txt", 2, file, in), 2);
     std::fclose(in);
     EXPECT_NE(out.Take().find("Error: faders.txt could not be created"), std::string::npos);
+}
+
+// A mistyped name must not replace the user's own default-named file: it is
+// kept byte for byte, the run stops, and the prompt is not asked.
+TEST_F(DefaultFiles, AnExistingDefaultFileIsNeverReplacedForAMissingName)
+{
+    WriteFile("prefs.txt", "begin\noname\tmine\nend\n");
+    WriteFile("faders.txt", "begin\nmy_mix\nend\n");
+    ConsoleCapture out;
+    ControlFile file;
+    EXPECT_FALSE(LoadPreferences("prefz.txt", file));
+    EXPECT_EQ(out.Take(), "Error: prefz.txt was not found; the existing prefs.txt is kept.\n");
+    EXPECT_EQ(ReadFile("prefs.txt"), "begin\noname\tmine\nend\n");
+
+    std::FILE* in = StreamOf("3\n");
+    EXPECT_EQ(LoadFaderFile("fadrs.txt", 2, file, in), 2);
+    EXPECT_EQ(std::fgetc(in), '3') << "the prompt's answer is not read";
+    std::fclose(in);
+    EXPECT_EQ(out.Take(), "Error: fadrs.txt was not found; the existing faders.txt is kept.\n");
+    EXPECT_EQ(ReadFile("faders.txt"), "begin\nmy_mix\nend\n");
+
+    // Even a default-named file that cannot be read is kept as it is.
+    std::filesystem::remove("prefs.txt");
+    std::filesystem::create_directory("prefs.txt");
+    std::filesystem::create_symlink("nowhere/prefs.txt", "link.txt");
+    EXPECT_FALSE(LoadPreferences("link.txt", file));
+    EXPECT_EQ(out.Take(), "Error: link.txt was not found; the existing prefs.txt is kept.\n");
+    EXPECT_TRUE(std::filesystem::is_directory("prefs.txt"));
 }
 
 TEST_F(DefaultFiles, AFileThatOpensButCannotBeReadCountsAsEmpty)

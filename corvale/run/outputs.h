@@ -1,0 +1,48 @@
+// The files a run writes: the mix (or preview), the tap file and the two
+// reports. Before any of them is written they are checked against the files the
+// run reads and against each other; the mix and tap file are written to
+// temporary files and put in place only after the whole mix succeeded.
+#pragma once
+#include <string>
+
+#include "corvale/report/report.h"
+#include "corvale/run/output_file.h"
+
+struct Run;
+
+struct RunOutputs {
+    ReportNames reports;
+    bool writeTap = false;
+    bool writeBackup = true;   // false when the backup would be the cue sheet being read
+    OutputFile mix, tap;
+    bool pending = false;      // temporary mix or tap files exist that are not in place yet
+};
+
+// Where the mix file was created before: a mix that cannot be written there
+// stops the run with "Error: the output file NAME could not be created." and
+// the reason. Returns 0 or 2.
+int CheckMixTarget(const std::string& outName);
+
+// Every output against every input (each track the list names, muted ones too,
+// and the three control files) and against each other. An output that is an
+// input or another output stops the run (2, after a message naming both); a
+// fader backup that is the cue sheet itself is skipped with a warning.
+// Outputs that are not regular files (devices, FIFOs) are left out.
+int CheckOutputNames(Run& run);
+
+// Creates the temporary mix and tap files with their headers. Returns 0, or 2
+// after a message (anything created is removed again).
+int CreateMixFiles(Run& run);
+
+// Puts the tap file and then the mix in place. Returns 0, or 2 after a message
+// (the earlier files are left as they were).
+int CommitMixFiles(Run& run);
+
+// Removes the temporary mix and tap files after a failed or stopped mix and
+// says that the earlier mix is unchanged.
+void DiscardMixFiles(Run& run);
+
+// The mix into temporary files, put in place only when complete. A stop signal
+// is acted on between two blocks: the temporary files are removed, a line says
+// so and the process ends by the signal. Returns 0 or the exit status.
+int MixIntoOutputs(Run& run);
