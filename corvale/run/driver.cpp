@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "corvale/report/report.h"
+#include "corvale/run/command_line.h"
 #include "corvale/run/console.h"
 #include "corvale/run/numeric.h"
 #include "corvale/run/outputs.h"
@@ -27,11 +28,25 @@ int RunCorvale(int argc, char** argv)
     OpenStandardDescriptors();
     InstallSignalHandlers();
 
+    const CommandLine cl = ParseCommandLine(argc, argv);
+    if (!cl.unknown.empty()) {
+        std::fprintf(g_console, "Error: unknown option %s\n\n%s", cl.unknown.c_str(), kUsageText);
+        return Exit(2);
+    }
+    if (cl.help) {
+        std::fprintf(g_console, "%s", kUsageText);
+        return Exit(0);
+    }
+    if (cl.version) {
+        std::fprintf(g_console, "corvale %s\n", PROJECT_VERSION_STRING);
+        return Exit(0);
+    }
+
     auto run = std::make_unique<Run>();
     run->startClock = std::clock();
-    if (argc > 1) run->trackListName = argv[1];
-    if (argc > 2) run->faderName = argv[2];
-    if (argc > 3) run->prefsName = argv[3];
+    if (cl.files.size() > 0) run->trackListName = cl.files[0];
+    if (cl.files.size() > 1) run->faderName = cl.files[1];
+    if (cl.files.size() > 2) run->prefsName = cl.files[2];
     Prefs& prefs = run->prefs;
 
     // Preferences, banner, directories and the track-list layout.

@@ -1,0 +1,44 @@
+#include "corvale/run/command_line.h"
+
+#include <cstring>
+
+const char kUsageText[] =
+    "Usage: corvale [OPTION]... [TRACKLIST [CUESHEET [PREFERENCES]]]\n"
+    "Mixes the WAV files named in TRACKLIST, as CUESHEET and PREFERENCES say, into one\n"
+    "WAV file, and writes a statistics report and a backup of the cue sheet beside it.\n"
+    "\n"
+    "Arguments (names relative to the working directory):\n"
+    "  TRACKLIST    the track list   (default tracks.txt)\n"
+    "  CUESHEET     the cue sheet    (default faders.txt)\n"
+    "  PREFERENCES  the preferences  (default prefs.txt)\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help   print this text and exit\n"
+    "  --version    print the program's version and exit\n"
+    "\n"
+    "Exit status:\n"
+    "  0       the mix was written\n"
+    "  1       the tracks' sample rates differ, -999 was answered at the cue-sheet\n"
+    "          prompt, or a reverb rejected its settings\n"
+    "  2       any other error in the control files, the tracks or the files written\n"
+    "  128+N   stopped by signal N (nothing was written)\n"
+    "\n"
+    "The file formats and every message are described in README.md and docs/.\n";
+
+CommandLine ParseCommandLine(int argc, char** argv)
+{
+    CommandLine cl;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (a[0] != '-') {
+            cl.files.emplace_back(a);
+        } else if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+            cl.help = true;
+        } else if (std::strcmp(a, "--version") == 0) {
+            cl.version = true;
+        } else if (cl.unknown.empty()) {
+            cl.unknown = a;
+        }
+    }
+    return cl;
+}
