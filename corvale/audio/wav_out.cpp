@@ -190,6 +190,7 @@ const unsigned char* OutputStage::Convert(int64_t songPos, int64_t n, int64_t* l
 {
     if (n < 0) n = 0;
     if (n > kBlockFrames) n = kBlockFrames;
+    for (int64_t i = 0; i < n && !heard_; ++i) heard_ = (left[i] | right[i]) != 0;
     const bool dither = fmt_.dither > 0;
     const bool sixteen = fmt_.bits == 16;
 

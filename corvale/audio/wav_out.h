@@ -75,6 +75,8 @@ public:
     // The folded (and dithered) mono values of the last block, bus scale.
     int64_t* mono() { return mono_.data(); }
     const OutputPeaks& peaks() const { return peaks_; }
+    // False while the master has been zero at every frame (before dither).
+    bool heard() const { return heard_; }
     const OutputFormat& format() const { return fmt_; }
 
 private:
@@ -90,4 +92,5 @@ private:
     int64_t ditherOffset_ = 0;
     int ditherModulus_ = 1;
     int64_t shift_ = 256;  // bus value per output step: 2^16 or 2^8
+    bool heard_ = false;
 };

@@ -1054,6 +1054,7 @@ int MixEngine::Mix()
 
     MixStats& stats = run_.stats;
     stats.out = output_->peaks();
+    stats.masterHeard = output_->heard();
     stats.rmsSumL = rms_.sumL;
     stats.rmsSumR = rms_.sumR;
     stats.rmsCountL = rms_.windowsL;

@@ -15,6 +15,7 @@ struct MixStats {
     OutputPeaks out;
     float rmsSumL = 0.0f, rmsSumR = 0.0f;             // sums of window RMS values
     float rmsCountL = 0.0f, rmsCountR = 0.0f;         // closed windows
+    bool masterHeard = false;                         // the master left zero before dither
 };
 
 struct Run;

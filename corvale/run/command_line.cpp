@@ -15,12 +15,15 @@ const char kUsageText[] =
     "Options:\n"
     "  -h, --help   print this text and exit\n"
     "  --version    print the program's version and exit\n"
+    "  --strict     treat tracks that will not be heard, a silent mix and a track\n"
+    "               shorter than its header says as errors: nothing is written\n"
     "\n"
     "Exit status:\n"
     "  0       the mix was written\n"
     "  1       the tracks' sample rates differ, -999 was answered at the cue-sheet\n"
     "          prompt, or a reverb rejected its settings\n"
     "  2       any other error in the control files, the tracks or the files written\n"
+    "  3       --strict found tracks not heard, a silent mix or a short track\n"
     "  128+N   stopped by signal N (nothing was written)\n"
     "\n"
     "The file formats and every message are described in README.md and docs/.\n";
@@ -36,6 +39,8 @@ CommandLine ParseCommandLine(int argc, char** argv)
             cl.help = true;
         } else if (std::strcmp(a, "--version") == 0) {
             cl.version = true;
+        } else if (std::strcmp(a, "--strict") == 0) {
+            cl.strict = true;
         } else if (cl.unknown.empty()) {
             cl.unknown = a;
         }

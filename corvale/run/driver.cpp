@@ -7,6 +7,7 @@
 #include "corvale/report/report.h"
 #include "corvale/run/command_line.h"
 #include "corvale/run/console.h"
+#include "corvale/run/diagnostics.h"
 #include "corvale/run/numeric.h"
 #include "corvale/run/outputs.h"
 #include "corvale/run/process.h"
@@ -44,6 +45,7 @@ int RunCorvale(int argc, char** argv)
 
     auto run = std::make_unique<Run>();
     run->startClock = std::clock();
+    run->strict = cl.strict;
     if (cl.files.size() > 0) run->trackListName = cl.files[0];
     if (cl.files.size() > 1) run->faderName = cl.files[1];
     if (cl.files.size() > 2) run->prefsName = cl.files[2];
@@ -70,8 +72,11 @@ int RunCorvale(int argc, char** argv)
     if (const int status = LoadFaderFile(run->faderName.c_str(), run->tracks.count, run->cue.file))
         return Exit(status);
 
+    WarnSpaceSeparatedLines(run->prefsFile, run->prefsFile.path, KnownWords::kPreferences, prefs.verbo);
+    WarnSpaceSeparatedLines(run->cue.file, run->cue.file.path, KnownWords::kCueCodes, prefs.verbo);
     PrepareCueSheet(prefs.verbo, run->cue);
     DecodeTrackList(run->trackFile, prefs, run->tracks);
+    ReportNoUsableTrack(run->tracks, run->trackFile, prefs.tlistTab);
 
     if (prefs.verbo == 2) std::fprintf(g_console, "Read file headers.\n");
     if (const int status = CheckSampleRates(run->tracks)) return Exit(status);
@@ -91,7 +96,15 @@ int RunCorvale(int argc, char** argv)
     if (!RenderFitsWav(prefs, run->tracks.sampleRate)) return Exit(2);
     if (const int status = CheckMixTarget(prefs.outName)) return Exit(status);
 
+    if (!prefs.preview && prefs.renderCount == 0 && prefs.verbo >= 1)
+        std::fprintf(g_console, ">> Warning: the export window holds no frames (xin equals xout); the mix file will "
+                                "hold no audio.\n");
+
     if (const int status = ReadCueSheet(*run)) return Exit(status);
+    if (ReportUnheardTracks(run->tracks, run->automation, prefs.verbo, run->strict) > 0 && run->strict) {
+        std::fprintf(g_console, "Error: tracks that will not be heard stop the run (--strict); nothing was written.\n");
+        return Exit(kStrictStatus);
+    }
     if (const int status = CheckOutputNames(*run)) return Exit(status);
     if (const int status = MixIntoOutputs(*run)) return Exit(status);
 

@@ -175,6 +175,14 @@ int MixIntoOutputs(Run& run)
     }
     std::FILE* tap = run.outputs.tap.isOpen() ? run.outputs.tap.stream() : nullptr;
     int status = RunMix(run, run.outputs.mix.stream(), tap);
+    if (status == 0 && !run.stats.masterHeard && run.prefs.renderCount > 0) {
+        if (run.strict) {
+            std::fprintf(g_console, "Error: the mix is silent: the master was zero at every frame (--strict).\n");
+            status = kStrictStatus;
+        } else if (run.prefs.verbo >= 1) {
+            std::fprintf(g_console, ">> Warning: the mix is silent: the master was zero at every frame.\n");
+        }
+    }
     if (status == 0 && PendingStop() == 0) status = CommitMixFiles(run);
     if (PendingStop() != 0 && run.outputs.pending) {
         std::fprintf(g_console, "Error: stopped by %s.\n", StopSignalName(PendingStop()));

@@ -10,6 +10,9 @@
 
 struct Run;
 
+// The exit status of a run that --strict stopped.
+constexpr int kStrictStatus = 3;
+
 struct RunOutputs {
     ReportNames reports;
     bool writeTap = false;

@@ -22,6 +22,7 @@ struct Run {
     std::string trackListName = "tracks.txt";
     std::string faderName = "faders.txt";
     std::string prefsName = "prefs.txt";
+    bool strict = false;   // tracks not heard, a silent mix or a short track are errors (status 3)
 
     ControlFile prefsFile;
     ControlFile trackFile;

@@ -1,5 +1,7 @@
 #include "corvale/run/tracklist.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
 
@@ -65,12 +67,21 @@ void DecodeTrackList(const ControlFile& trackFile, const Prefs& prefs, Tracks& t
         if (marker != nullptr && std::strcmp(marker, "++") == 0) solo = true;
     }
 
+    tracks.problem.fill(TrackProblem::kNone);
     for (int ch = 1; ch <= n; ++ch) {
-        const std::string& marker = markers[static_cast<size_t>(ch)];
-        if (prefs.tlist == 0)
-            tracks.active[static_cast<size_t>(ch)] = 1;
-        else
-            tracks.active[static_cast<size_t>(ch)] = (marker == (solo ? "++" : "+")) ? 1 : 0;
+        const size_t c = static_cast<size_t>(ch);
+        const std::string& marker = markers[c];
+        tracks.marker[c] = marker;
+        if (prefs.tlist == 0) {
+            tracks.active[c] = 1;
+            continue;
+        }
+        tracks.active[c] = (marker == (solo ? "++" : "+")) ? 1 : 0;
+        // A marker with a "+" that is neither "+" nor "++", or a marker of more
+        // than one field (a name with a space), was most likely meant to play.
+        const bool typo = marker.find('+') != std::string::npos && marker != "+" && marker != "++";
+        const bool extraFields = marker.find(sep) != std::string::npos;
+        if (!tracks.active[c] && (typo || extraFields)) tracks.problem[c] = TrackProblem::kMarkerTypo;
     }
 
     for (int ch = 1; ch <= n; ++ch) {
@@ -78,9 +89,11 @@ void DecodeTrackList(const ControlFile& trackFile, const Prefs& prefs, Tracks& t
         std::string& name = tracks.names[c - 1];
         if (name.size() > static_cast<size_t>(kNameMax)) {
             name.resize(static_cast<size_t>(kNameMax));
-            if (tracks.active[c])
+            if (tracks.active[c]) {
                 std::fprintf(g_console, ">> Warning: the name of track %i is longer than %i characters; "
                              "the track is left out.\n", ch, kNameMax);
+                tracks.problem[c] = TrackProblem::kNameTooLong;
+            }
             tracks.active[c] = 0;
             continue;
         }
@@ -89,13 +102,17 @@ void DecodeTrackList(const ControlFile& trackFile, const Prefs& prefs, Tracks& t
         if (tracks.paths[c].size() > static_cast<size_t>(kPathMax)) {
             std::fprintf(g_console, ">> Warning: the path of track %i is longer than %i characters; "
                          "the track is left out.\n", ch, kPathMax);
+            tracks.problem[c] = TrackProblem::kPathTooLong;
             tracks.active[c] = 0;
             continue;
         }
-        if (GET_ATTRIBUTES(ch, tracks.paths[c].c_str(), tracks.info[c]) == 1)
+        if (GET_ATTRIBUTES(ch, tracks.paths[c].c_str(), tracks.info[c]) == 1) {
             tracks.headerOk[c] = 1;
-        else
+        } else {
             tracks.active[c] = 0;
+            tracks.problem[c] = ::access(tracks.paths[c].c_str(), F_OK) == 0 ? TrackProblem::kUnusable
+                                                                            : TrackProblem::kNotFound;
+        }
     }
 }
 

@@ -9,6 +9,16 @@
 #include "corvale/audio/wav_in.h"
 #include "corvale/run/limits.h"
 
+// Why a listed track cannot play, found while the list is decoded.
+enum class TrackProblem {
+    kNone,
+    kNotFound,       // the file cannot be opened
+    kUnusable,       // the WAV reader refused it
+    kNameTooLong,
+    kPathTooLong,
+    kMarkerTypo,     // muted by a marker that looks mistyped, or a line with too many fields
+};
+
 struct Tracks {
     int count = 0;                                  // lines counted (may exceed 127)
     int channels() const { return count < kMaxChannels ? count : kMaxChannels; }
@@ -18,6 +28,8 @@ struct Tracks {
     std::array<int, kChannelRows> headerOk{};
     std::array<int64_t, kChannelRows> offset{};     // track offset in song frames
     std::array<WavInfo, kChannelRows> info{};
+    std::array<TrackProblem, kChannelRows> problem{};
+    std::array<std::string, kChannelRows> marker;   // the marker field as read ("+", "++", ...)
     double sampleRate = 44100.0;
     int64_t songLength = 0;
 };

@@ -1,0 +1,121 @@
+#include "corvale/run/diagnostics.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "corvale/cuesheet/levels.h"
+#include "corvale/run/console.h"
+#include "corvale/run/control_file.h"
+#include "corvale/run/limits.h"
+#include "corvale/run/text.h"
+#include "corvale/run/tracklist.h"
+
+namespace {
+
+constexpr const char* kCueCodes[] = {
+    "tstamp", "sstamp", "sub",   "submu", "subso", "VCA:",   "tmap",  "t",     "inc",   "v",      "vca",
+    "rmp",    "ofs",    "shape", "p",     "pol",   "dp",     "trim",  "scale", "mtrim", "fxg",    "comp",
+    "rms",    "nlc",    "lim",   "hp",    "band1", "band2",  "band3", "band4", "lshelf", "hshelf", "rev",
+    "trev",   "rtn",    "trtn",  "pos",   "width", "rhp",    "rlp",   "o",     "order",
+};
+
+constexpr const char* kPrefsKeywords[] = {
+    "verbo", "mixdir", "predir", "bakdir", "wavdir", "tlist",  "tlist=tab", "oname", "sfields", "pre",
+    "start", "length", "xfields", "head",  "tail",   "xin",    "xout",      "v=percent", "tempo", "launch",
+    "mono",  "dbps",   "dither",  "outbits", "offset", "tfields", "pan",    "tap",
+};
+
+}  // namespace
+
+bool IsKnownWord(const std::string& word, KnownWords words)
+{
+    if (words == KnownWords::kCueCodes) {
+        for (const char* c : kCueCodes)
+            if (word == c) return true;
+    } else {
+        for (const char* k : kPrefsKeywords)
+            if (word == k) return true;
+    }
+    return false;
+}
+
+int ReportUnheardTracks(const Tracks& tracks, const AutomationTables& automation, int verbo, bool always)
+{
+    struct Entry {
+        int channel;
+        std::string why;
+    };
+    std::vector<Entry> unheard;
+    for (int c = 1; c <= tracks.channels(); ++c) {
+        const size_t i = static_cast<size_t>(c);
+        switch (tracks.problem[i]) {
+        case TrackProblem::kNotFound: unheard.push_back({c, "not found"}); break;
+        case TrackProblem::kUnusable: unheard.push_back({c, "not a usable WAV file (see the message above)"}); break;
+        case TrackProblem::kNameTooLong: unheard.push_back({c, "its name is longer than 255 characters"}); break;
+        case TrackProblem::kPathTooLong: unheard.push_back({c, "its path is longer than 127 characters"}); break;
+        case TrackProblem::kMarkerTypo:
+            unheard.push_back({c, "its marker \"" + tracks.marker[i] +
+                                      "\" is neither \"+\" nor \"++\" (a name with spaces, or a space after the "
+                                      "marker?)"});
+            break;
+        case TrackProblem::kNone:
+            if (tracks.active[i] && tracks.headerOk[i] && automation.count[i] == 0)
+                unheard.push_back({c, "no level cue in the cue sheet"});
+            break;
+        }
+    }
+    const int beyond = tracks.count > kMaxChannels ? tracks.count - kMaxChannels : 0;
+    const int total = static_cast<int>(unheard.size()) + beyond;
+    if (total == 0 || (verbo < 1 && !always)) return total;
+    std::fprintf(g_console, ">> Warning: %i of %i tracks will not be heard:\n", total, tracks.count);
+    for (const Entry& e : unheard)
+        std::fprintf(g_console, "  channel %i (%s): %s\n", e.channel,
+                     tracks.names[static_cast<size_t>(e.channel - 1)].c_str(), e.why.c_str());
+    if (beyond > 0)
+        std::fprintf(g_console, "  channels %i to %i: left out (at most %i tracks take part)\n", kMaxChannels + 1,
+                     tracks.count, kMaxChannels);
+    return total;
+}
+
+void ReportNoUsableTrack(const Tracks& tracks, const ControlFile& trackFile, bool tlistTab)
+{
+    for (int c = 1; c <= tracks.channels(); ++c)
+        if (tracks.headerOk[static_cast<size_t>(c)]) return;
+    std::fprintf(g_console, ">> Warning: no track of the track list %s can be used.\n", trackFile.path.c_str());
+    if (!tlistTab && std::strchr(trackFile.body(), '\t') != nullptr)
+        std::fprintf(g_console, "  Its lines hold tabs: the preferences may be missing \"tlist=tab\".\n");
+}
+
+int WarnSpaceSeparatedLines(const ControlFile& file, const std::string& fileName, KnownWords words, int verbo)
+{
+    std::string copy(file.body());
+    std::vector<char*> lines;
+    const int count = pointToLines(copy.data(), lines);
+    int before = 0;
+    for (size_t k = 0; k < file.bodyStart && k < file.text.size(); ++k)
+        if (file.text[k] == '\n') ++before;
+    bool titleSeen = words != KnownWords::kCueCodes;
+    int found = 0;
+    for (int i = 0; i <= count; ++i) {
+        const char* line = lines[static_cast<size_t>(i)];
+        if (i == 0 && file.bodyStart > 0) continue;   // the rest of the "begin" line
+        const char* first = line + std::strspn(line, " \t");
+        const std::string word(first, std::strcspn(first, " \t"));
+        if (word == "end") break;
+        if (word.empty()) continue;
+        if (!titleSeen) {
+            titleSeen = true;
+            continue;
+        }
+        if (std::strchr(line, '\t') != nullptr || std::strchr(line, ' ') == nullptr) continue;
+        if (!IsKnownWord(word, words)) continue;
+        ++found;
+        if (verbo >= 1)
+            std::fprintf(g_console,
+                         ">> Warning: %s line %i: \"%s\" is separated by spaces, not tabs; it is not read as "
+                         "written.\n",
+                         fileName.c_str(), before + 1 + i, line);
+    }
+    return found;
+}

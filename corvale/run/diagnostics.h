@@ -1,0 +1,29 @@
+// Warnings about what a run would otherwise lose without a word: tracks that
+// will not be heard, a track list with no usable track, control-file lines
+// typed with spaces where the reader needs tabs.
+#pragma once
+#include <string>
+
+struct AutomationTables;
+struct ControlFile;
+struct Tracks;
+
+// Tracks the list names that will not be heard, for a reason other than a
+// deliberate mute or a solo elsewhere: one summary (at verbosity 1 and above,
+// or always when asked), a line per track with its reason. Returns how many.
+int ReportUnheardTracks(const Tracks& tracks, const AutomationTables& automation, int verbo, bool always = false);
+
+// When no channel of the list can play: says so, and hints at tlist=tab when
+// the lines hold tabs but the layout is the space-separated one.
+void ReportNoUsableTrack(const Tracks& tracks, const ControlFile& trackFile, bool tlistTab);
+
+// Which reader a file is checked for.
+enum class KnownWords { kCueCodes, kPreferences };
+
+// Body lines (up to "end") that hold a space but no tab and whose first word
+// is exactly a code or keyword of the reader: they are not read as meant.
+// Line numbers count from the file's first line. Returns how many were found.
+int WarnSpaceSeparatedLines(const ControlFile& file, const std::string& fileName, KnownWords words, int verbo);
+
+// True when word is a code of the cue sheet or a keyword of the preferences.
+bool IsKnownWord(const std::string& word, KnownWords words);
