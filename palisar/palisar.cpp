@@ -1,7 +1,11 @@
 #include "palisar/palisar.h"
 
+#include <algorithm>
+#include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstdarg>
+#include <cstdlib>
 #include <vector>
 
 namespace palisar {
@@ -21,18 +25,86 @@ Answers::Answers()
     effects[kDiscreteReverb].values = {-12.0f, 75.0f, 3.0f, 0.0f};
 }
 
-void AnswerReader::Int(int& value)
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+bool BlanksFrom(const std::string& line, size_t at)
 {
-    int v;
-    if (std::fscanf(in_, "%d", &v) == 1) value = v;
+    for (; at < line.size(); ++at)
+        if (!IsBlank(line[at])) return false;
+    return true;
 }
 
-void AnswerReader::Float(float& value)
+// The answer as quoted in a message: trailing blanks dropped, control bytes
+// shown as '?', and cut (on a character boundary) when it is long.
+std::string Shown(const std::string& line)
 {
-    // "nan", "inf" or a number beyond the float range is no usable answer: it
-    // leaves the value as a non-numeric answer does, so the text holds numbers only.
-    float v;
-    if (std::fscanf(in_, "%f", &v) == 1 && std::isfinite(v)) value = v;
+    constexpr size_t kLongest = 60;
+    size_t n = line.size();
+    while (n > 0 && IsBlank(line[n - 1])) --n;
+    bool cut = false;
+    if (n > kLongest) {
+        n = kLongest;
+        while (n > 0 && (static_cast<unsigned char>(line[n]) & 0xC0) == 0x80) --n;
+        cut = true;
+    }
+    std::string s = line.substr(0, n);
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    if (cut) s += "...";
+    return s;
+}
+
+}  // namespace
+
+// Skips white space as scanf does (blank lines included), then takes the rest
+// of the line. False at the end of the input.
+bool AnswerReader::NextLine(std::string& line)
+{
+    int c;
+    do c = std::getc(in_);
+    while (c != EOF && std::isspace(c));
+    if (c == EOF) {
+        why_ = "Error: the input ended before the question was answered; nothing was written.";
+        return false;
+    }
+    line.clear();
+    for (; c != EOF && c != '\n'; c = std::getc(in_)) line.push_back(static_cast<char>(c));
+    return true;
+}
+
+// True when the number read up to at stands alone on its line; otherwise the
+// reason the dialogue ends is kept.
+bool AnswerReader::Accepts(const std::string& line, size_t at)
+{
+    if (at > 0 && BlanksFrom(line, at)) return true;
+    why_ = "Error: the answer \"" + Shown(line) + "\" is not a number; the dialogue ends and nothing was written.";
+    return false;
+}
+
+bool AnswerReader::Int(int& value)
+{
+    std::string line;
+    if (!NextLine(line)) return false;
+    char* end = nullptr;
+    const long long v = std::strtoll(line.c_str(), &end, 10);   // the grammar of "%d"
+    if (!Accepts(line, static_cast<size_t>(end - line.c_str()))) return false;
+    value = static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
+    return true;
+}
+
+bool AnswerReader::Float(float& value)
+{
+    // "nan", "inf" or a number beyond the float range is no usable value: it
+    // leaves the value as it was, so the text holds numbers only.
+    std::string line;
+    if (!NextLine(line)) return false;
+    char* end = nullptr;
+    const float v = std::strtof(line.c_str(), &end);   // the grammar of "%f"
+    if (!Accepts(line, static_cast<size_t>(end - line.c_str()))) return false;
+    if (std::isfinite(v)) value = v;
+    return true;
 }
 
 namespace {
@@ -217,6 +289,18 @@ const ValuePrompts kValuePrompts[] = {
     {kDiscreteReverb, "\n---DELAY TAP REVERB", {"reverb return level?", "room length (ft)", "number of taps", nullptr}},
 };
 
+// Ends the dialogue: one line saying why, status 1.
+__attribute__((format(printf, 2, 3))) int Stop(std::FILE* out, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(out, format, args);
+    va_end(args);
+    std::fputc('\n', out);
+    std::fflush(out);
+    return 1;
+}
+
 }  // namespace
 
 int RunPalisar(std::FILE* in, std::FILE* out, const char* path)
@@ -237,36 +321,44 @@ int RunPalisar(std::FILE* in, std::FILE* out, const char* path)
     Line(out, "2. Organize by data type (example: show all compressors together).");
     Line(out, "3. Group a channel's effects, but keep volumes together.");
     ask("4. Exit.");
-    read.Int(a.model);
+    if (!read.Int(a.model)) return Stop(out, "%s", read.Why().c_str());
     if (a.model == 4) {
         Line(out, "Exiting");
         std::fflush(out);
         return 1;
     }
+    if (a.model < 1 || a.model > 4)
+        return Stop(out, "Error: there is no model %d (the models are 1 to 4); nothing was written.", a.model);
 
     ask("Number of channels (1-127)?");
-    read.Int(a.channels);
+    if (!read.Int(a.channels)) return Stop(out, "%s", read.Why().c_str());
+    if (a.channels < 1)
+        return Stop(out, "Error: the channel count must be at least 1 (the answer was %d); nothing was written.",
+                    a.channels);
     ask("What should the default fader value be?");
-    read.Float(a.fader);
+    if (!read.Float(a.fader)) return Stop(out, "%s", read.Why().c_str());
 
     Line(out, "-- Effects --:");
     Line(out, "1. Add all effects");
     Line(out, "2. Choose which to add");
     ask("3. Don't add effects");
-    read.Int(a.effectsChoice);
+    if (!read.Int(a.effectsChoice)) return Stop(out, "%s", read.Why().c_str());
+    if (a.effectsChoice < 1 || a.effectsChoice > 3)
+        return Stop(out, "Error: there is no effects choice %d (the choices are 1 to 3); nothing was written.",
+                    a.effectsChoice);
     if (a.effectsChoice == 1) {
         ask("Use default effect values (1)  or enter new values (2)?");
-        read.Int(a.valuesChoice);
+        if (!read.Int(a.valuesChoice)) return Stop(out, "%s", read.Why().c_str());
         for (auto& e : a.effects) e.selected = true;
     } else if (a.effectsChoice == 2) {
         for (int e = 0; e < kEffectCount; ++e) {
             ask(kQuestions[e]);
             int yes = 0;
-            read.Int(yes);
+            if (!read.Int(yes)) return Stop(out, "%s", read.Why().c_str());
             a.effects[e].selected = yes == 1;
         }
         ask("Use default values (1)  or enter new values (2)?");
-        read.Int(a.valuesChoice);
+        if (!read.Int(a.valuesChoice)) return Stop(out, "%s", read.Why().c_str());
     }
 
     if (a.valuesChoice == 2) {
@@ -276,37 +368,22 @@ int RunPalisar(std::FILE* in, std::FILE* out, const char* path)
             Line(out, p.heading);
             for (size_t k = 0; k < p.prompts.size() && p.prompts[k] != nullptr; ++k) {
                 ask(p.prompts[k]);
-                read.Float(e.values[k]);
+                if (!read.Float(e.values[k])) return Stop(out, "%s", read.Why().c_str());
             }
         }
     }
 
     const std::string text = BuildFaderText(a);
-    if (text.size() > kTextLimit) {
-        Line(out, "The fader file would be too large: please ask for fewer channels.");
+    if (text.size() > kTextLimit)
+        return Stop(out, "The fader file would be too large: please ask for fewer channels.");
+    const WriteResult written = WriteFaderFile(text, path, out);
+    if (!written.ok) {
         std::fflush(out);
         return 1;
     }
-    std::FILE* f = std::fopen(path, "w+");
-    if (f == nullptr) {
-        std::fprintf(out, "Cannot create %s: the fader file was not written.\n", path);
-        std::fflush(out);
-        return 1;
-    }
-    bool ok = true;
-    if (a.effectsChoice != 4) {
-        ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    }
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok) {
-        std::fprintf(out, "Error writing %s: the fader file is incomplete.\n", path);
-        std::fflush(out);
-        return 1;
-    }
-    if (a.effectsChoice != 4) {
-        Line(out, "The fader file has been created!");
-        Line(out, "Remove parenthesis around codes to activate effects.");
-    }
+    if (!written.backup.empty()) std::fprintf(out, "The previous %s was kept as %s.\n", path, written.backup.c_str());
+    Line(out, "The fader file has been created!");
+    Line(out, "Remove parenthesis around codes to activate effects.");
     std::fflush(out);
     return 0;
 }

@@ -26,10 +26,12 @@ TEST(PalisarHardening, FloatAnswersThatAreNotFiniteLeaveTheValueAsItWas)
     palisar::AnswerReader read(in);
     float v = 3.0f;
     for (int i = 0; i < 4; ++i) {
-        read.Float(v);
+        EXPECT_TRUE(read.Float(v)) << "answer " << i + 1;   // answered: the dialogue goes on
         EXPECT_EQ(v, 3.0f) << "answer " << i + 1;
     }
-    read.Float(v);   // the reader went on past them
+    EXPECT_TRUE(read.Float(v));   // the reader went on past them
+    EXPECT_EQ(v, -7.5f);
+    EXPECT_FALSE(read.Float(v));   // the end of the input
     EXPECT_EQ(v, -7.5f);
     std::fclose(in);
 }

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "palisar/palisar.h"
 #include "tests/testutil.h"
@@ -102,25 +103,39 @@ TEST(Palisar, ModelFourExitsWithoutTouchingTheFile)
     EXPECT_EQ(ReadBytes(dir / "faders.txt"), "keep me\n");
 }
 
-TEST(Palisar, NonNumericOrMissingAnswersKeepTheirValues)
+// A non-numeric answer or the end of the input used to be taken as "keep the
+// value" and wrote a cue sheet with no channel over the earlier one; effects
+// choice 4 truncated it to nothing. Both now end the dialogue with status 1 and
+// leave the earlier file as it was.
+TEST(Palisar, NonNumericOrMissingAnswersEndTheDialogueWithoutWriting)
 {
-    for (const char* answers : {"abc\n", ""}) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"abc\n", "Error: the answer \"abc\" is not a number; the dialogue ends and nothing was written.\n"},
+        {"", "Error: the input ended before the question was answered; nothing was written.\n"},
+    };
+    for (const auto& [answers, message] : cases) {
         TempDir dir;
+        testutil::WriteText(dir / "faders.txt", "keep me\n");
         const auto r = Palisar(dir, answers);
-        EXPECT_EQ(r.status, 0) << answers;
-        // Model and count stay 0: the title and the end line only.
-        EXPECT_EQ(ReadBytes(dir / "faders.txt"), "MixFilename\n\nend\n") << answers;
+        EXPECT_EQ(r.status, 1) << answers;
+        EXPECT_NE(r.out.find(std::string("4. Exit.\n") + message), std::string::npos) << r.out;
+        EXPECT_EQ(ReadBytes(dir / "faders.txt"), "keep me\n") << answers;
+        EXPECT_FALSE(testutil::Exists(dir / "faders.txt.bak"));
     }
 }
 
-TEST(Palisar, EffectsChoiceFourLeavesAnEmptyFile)
+TEST(Palisar, EffectsChoiceFourEndsTheDialogueWithoutWriting)
 {
     TempDir dir;
+    testutil::WriteText(dir / "faders.txt", "keep me\n");
     const auto r = Palisar(dir, "2\n3\n0\n4\n");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(testutil::Exists(dir / "faders.txt"));
-    EXPECT_EQ(ReadBytes(dir / "faders.txt"), "");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(ReadBytes(dir / "faders.txt"), "keep me\n");
+    EXPECT_FALSE(testutil::Exists(dir / "faders.txt.bak"));
     EXPECT_EQ(r.out.find("has been created"), std::string::npos);
+    EXPECT_NE(r.out.find("3. Don't add effects\nError: there is no effects choice 4 (the choices are 1 to 3); "
+                         "nothing was written.\n"),
+              std::string::npos);
 }
 
 TEST(Palisar, AFileThatCannotBeCreatedIsReported)
@@ -129,7 +144,11 @@ TEST(Palisar, AFileThatCannotBeCreatedIsReported)
     std::filesystem::create_directory(dir / "faders.txt");
     const auto r = Palisar(dir, "2\n1\n0\n3\n");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("Cannot create faders.txt"), std::string::npos);
+    EXPECT_NE(r.out.find("Cannot create faders.txt: the fader file was not written.\n"
+                         "Error: faders.txt could not be opened for writing: Is a directory.\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "faders.txt"));
 }
 
 TEST(Palisar, TooManyChannelsForTheTextAreRefused)
