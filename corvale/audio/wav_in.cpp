@@ -1,5 +1,9 @@
 #include "corvale/audio/wav_in.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -95,11 +99,52 @@ int Reject(std::FILE* f) { std::fclose(f); return 0; }
 
 }  // namespace
 
+std::FILE* OpenTrackFile(const char* path, TrackOpen& result)
+{
+    result = TrackOpen::kCannotOpen;
+    // Looked at before the open, so a device (whose open alone can act) is not
+    // even opened; the open file is looked at again, as the path may have been
+    // replaced in between.
+    struct stat st {};
+    if (::stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+        result = TrackOpen::kNotRegular;
+        return nullptr;
+    }
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        result = TrackOpen::kNotRegular;
+        return nullptr;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    std::FILE* f = ::fdopen(fd, "rb");
+    if (f == nullptr) {
+        ::close(fd);
+        return nullptr;
+    }
+    result = TrackOpen::kOpened;
+    return f;
+}
+
 int GET_ATTRIBUTES(int channel, const char* path, WavInfo& info)
 {
     (void)channel;
     info = WavInfo{};
-    std::FILE* f = std::fopen(path, "rb");
+    TrackOpen opened;
+    std::FILE* f = OpenTrackFile(path, opened);
+    if (opened == TrackOpen::kNotRegular) {
+        std::fprintf(g_console, "%s is not a regular file and cannot be used\n", path);
+        return 0;
+    }
     if (f == nullptr) {
         std::fprintf(g_console, "Cannot find file in track list called %s!!\n", path);
         return 0;
@@ -107,7 +152,7 @@ int GET_ATTRIBUTES(int channel, const char* path, WavInfo& info)
 
     std::vector<unsigned char> head(kHeaderBytes);
     const size_t got = std::fread(head.data(), 1, head.size(), f);
-    if (std::ferror(f)) {  // e.g. a directory, which opens but cannot be read
+    if (std::ferror(f)) {
         std::fprintf(g_console, "Cannot read file in track list called %s!!\n", path);
         return Reject(f);
     }

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <random>
 
 #include "corvale/audio/wav_in.h"
 #include "tests/audio/wav_files.h"
+#include "tests/testutil.h"
 
 using namespace testwav;
 
@@ -240,7 +243,7 @@ TEST(WavHeader, BrokenOrMissingFilesAreLeftOutWithAMessage)
     {
         Console con;
         EXPECT_EQ(GET_ATTRIBUTES(1, dir.path().c_str(), info), 0);
-        EXPECT_NE(con.Text(), "");
+        EXPECT_EQ(con.Text(), dir.path() + " is not a regular file and cannot be used\n");
     }
     const Bytes full = Build(WavSpec{});
     // Cut inside the format fields, and cut inside the data chunk's size field.
@@ -503,4 +506,43 @@ TEST(WavFormat, FilesRefusedForOtherReasonsKeepThoseMessages)
     EXPECT_EQ(text, p + " has a sample rate of 0 and cannot be used\n");
     std::tie(p, text) = refusal(WavSpec{}, true);
     EXPECT_EQ(text, "Cannot find data block in file " + p + "!\n");
+}
+
+TEST(TrackFiles, AFifoIsRefusedWithoutWaitingForAWriter)
+{
+    TempDir dir;
+    const std::string p = dir.File("pipe.wav");
+    ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0);
+    Header h;
+    h.ok = -1;
+    EXPECT_TRUE(testutil::ReturnsWithin(10.0, p, [&] { h = ReadHeader(p); })) << "reading the header blocked";
+    EXPECT_EQ(h.ok, 0);
+    EXPECT_EQ(h.text, p + " is not a regular file and cannot be used\n");
+}
+
+TEST(TrackFiles, LinksAreFollowedAndOnlyRegularFilesAreUsed)
+{
+    TempDir dir;
+    WavSpec s;
+    s.samples = Frames16(6);
+    dir.Write("real.wav", Build(s));
+    std::filesystem::create_symlink("real.wav", dir.File("link.wav"));
+    Header h = ReadHeader(dir.File("link.wav"));
+    ASSERT_EQ(h.ok, 1) << h.text;
+    EXPECT_EQ(h.text, "");
+    EXPECT_EQ(h.info.frames, 6);
+    EXPECT_EQ(h.info.dataStart, 44);
+
+    std::filesystem::create_directory(dir.File("folder.wav"));
+    std::filesystem::create_symlink("folder.wav", dir.File("to_folder.wav"));
+    for (const std::string& p : {dir.File("folder.wav"), dir.File("to_folder.wav"), std::string("/dev/null")}) {
+        h = ReadHeader(p);
+        EXPECT_EQ(h.ok, 0) << p;
+        EXPECT_EQ(h.text, p + " is not a regular file and cannot be used\n");
+    }
+    // A dangling link is a missing file.
+    std::filesystem::create_symlink("gone.wav", dir.File("dangling.wav"));
+    h = ReadHeader(dir.File("dangling.wav"));
+    EXPECT_EQ(h.ok, 0);
+    EXPECT_EQ(h.text, "Cannot find file in track list called " + dir.File("dangling.wav") + "!!\n");
 }

@@ -1,13 +1,18 @@
-// Track files the reader must not misread: metadata holding the word "data",
-// codings that are not PCM or float, float written as extensible.
+// Track files the reader must not misread or hang on: metadata holding the word
+// "data", codings that are not PCM or float, float written as extensible, and
+// FIFOs named as tracks or put in a track's place before the mix.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
+#include <memory>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "tests/audio/wav_files.h"
+#include "tests/e2e/session_harness.h"
 #include "tests/testutil.h"
 
 using testutil::ReadBytes;
@@ -64,7 +69,8 @@ struct Mixed {
     std::string wav;
 };
 
-// Mixes the tracks named in trackList in dir.
+// Mixes the tracks named in trackList in dir, under `timeout` so a run that
+// blocks is killed and fails the test instead of hanging it.
 Mixed MixIn(const TempDir& dir, const std::string& trackList, int channels)
 {
     std::string faders = "begin\nsafety\nt\t0\t0\t0\n";
@@ -75,7 +81,7 @@ Mixed MixIn(const TempDir& dir, const std::string& trackList, int channels)
     WriteText(dir / "faders.txt", faders);
     std::string err;
     Mixed m;
-    m.run = RunIn(dir.path(), CORVALE_BIN, "", &err);
+    m.run = RunIn(dir.path(), "timeout -s KILL 60 '" CORVALE_BIN "'", "", &err);
     EXPECT_EQ(err, "");
     m.wav = ReadBytes(dir / "safety.wav");
     return m;
@@ -151,4 +157,37 @@ TEST(WavReaderSafety, AFloatFileWrittenAsExtensibleMixes)
     ASSERT_EQ(m.run.status, 0) << m.run.out;
     EXPECT_FALSE(Has(m.run.out, "floating point")) << m.run.out;
     ExpectSignal(m.wav, n);
+}
+
+TEST(WavReaderSafety, AFifoNamedAsATrackIsLeftOutWithoutBlocking)
+{
+    TempDir dir;
+    const int n = 900;
+    WriteText(dir / "a.wav", AsString(testwav::Build(SignalTrack(n))));
+    ASSERT_EQ(::mkfifo((dir / "b.wav").c_str(), 0600), 0);
+    const Mixed m = MixIn(dir, "1 a.wav +\n2 b.wav +\n", 2);
+    ASSERT_EQ(m.run.status, 0) << "killed after 60 s when the open blocks\n" << m.run.out;
+    EXPECT_TRUE(Has(m.run.out, "b.wav is not a regular file and cannot be used\n")) << m.run.out;
+    ExpectSignal(m.wav, n);
+}
+
+// The set-up runs in-process, then the track is replaced by a FIFO, then the mix.
+TEST(WavReaderSafety, ATrackReplacedByAFifoBeforeTheMixStopsTheRun)
+{
+    TempDir dir;
+    WriteText(dir / "a.wav", AsString(testwav::Build(SignalTrack(3000))));
+    const std::string prefs = "begin\nmixdir\t" + dir.path() + "/\nwavdir\t" + dir.path() + "/\ndither\t0\nend\n";
+    harness::Console console;
+    auto run = std::make_unique<::Run>();
+    ASSERT_EQ(harness::SetUp(*run, prefs, "1 a.wav +\nend\n", "begin\nswap\nt\t0\t0\t0\nv\t1\t0\nend\n"), 0)
+        << console.Text();
+    std::filesystem::remove(dir / "a.wav");
+    ASSERT_EQ(::mkfifo((dir / "a.wav").c_str(), 0600), 0);
+    int status = -1;
+    EXPECT_TRUE(testutil::ReturnsWithin(10.0, dir / "a.wav", [&] { status = RunMix(*run); }))
+        << "opening the track for the mix blocked";
+    EXPECT_EQ(status, 2);
+    EXPECT_TRUE(Has(console.Text(), "The file of channel 1 (" + (dir / "a.wav") +
+                                        ") is not a regular file and cannot be used for the mix!\n"))
+        << console.Text();
 }
