@@ -1,17 +1,22 @@
 // Helpers shared by the tests: a temporary directory, files, WAV files written
 // by the tests themselves, and running a built program in a directory.
 #pragma once
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace testutil {
@@ -137,6 +142,28 @@ inline RunResult RunIn(const std::string& dir, const std::string& command,
     std::remove(in.c_str());
     std::remove(err.c_str());
     return r;
+}
+
+// Runs fn on a thread and waits up to `seconds` for it to return. Should fn be
+// blocked on the FIFO at fifo, the FIFO is then opened for writing without
+// blocking and closed again until fn returns (which releases a reader waiting
+// in open() or read()), so a test fails instead of hanging. True when fn
+// returned in time.
+inline bool ReturnsWithin(double seconds, const std::string& fifo, const std::function<void()>& fn)
+{
+    std::promise<void> done;
+    std::future<void> finished = done.get_future();
+    std::thread worker([&] {
+        fn();
+        done.set_value();
+    });
+    const bool inTime = finished.wait_for(std::chrono::duration<double>(seconds)) == std::future_status::ready;
+    while (finished.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+    }
+    worker.join();
+    return inTime;
 }
 
 }  // namespace testutil

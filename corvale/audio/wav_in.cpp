@@ -1,5 +1,9 @@
 #include "corvale/audio/wav_in.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -12,9 +16,20 @@ namespace {
 
 // Chunks are looked for at even byte offsets from 2 up to this one.
 constexpr int64_t kLastSearchPos = 131072;
+// Bytes read relative to a format chunk's start: its id and size, the fields up
+// to the bits per sample and, in an extensible chunk, the first two bytes of
+// the sub-format GUID.
+constexpr size_t kFmtFieldBytes = 34;
 // Header bytes kept in memory: every search position plus the widest field read
 // relative to a format chunk found at the last one.
-constexpr size_t kHeaderBytes = static_cast<size_t>(kLastSearchPos) + 24;
+constexpr size_t kHeaderBytes = static_cast<size_t>(kLastSearchPos) + kFmtFieldBytes;
+
+constexpr uint32_t kTagPcm = 1;
+constexpr uint32_t kTagFloat = 3;
+constexpr uint32_t kTagExtensible = 0xFFFE;
+// An extensible format chunk carries its sub-format GUID from byte 24 of its
+// payload on, so it is at least 40 bytes long.
+constexpr uint32_t kExtensibleFmtSize = 40;
 
 uint32_t Assem2(const unsigned char* b) { return uint32_t(b[0]) | (uint32_t(b[1]) << 8); }
 
@@ -34,15 +49,102 @@ int64_t FindTag(const std::vector<unsigned char>& head, size_t got, const char* 
     return -1;
 }
 
+// Follows the chunk list from byte 12: a 4-byte id, a little-endian 32-bit
+// payload size, the payload and a pad byte after an odd size. The RIFF size is
+// not consulted; the walk ends at the first chunk header that does not start at
+// or before the last search position or is not wholly among the bytes read.
+// Sets fmt and data to the first "fmt " and "data" chunks and returns true when
+// both were reached.
+bool WalkChunks(const std::vector<unsigned char>& head, size_t got, int64_t& fmt, int64_t& data)
+{
+    int64_t f = -1, d = -1;
+    for (int64_t pos = 12; pos <= kLastSearchPos && static_cast<size_t>(pos) + 8 <= got;) {
+        const unsigned char* chunk = head.data() + pos;
+        if (f < 0 && std::memcmp(chunk, "fmt ", 4) == 0) f = pos;
+        if (d < 0 && std::memcmp(chunk, "data", 4) == 0) d = pos;
+        if (f >= 0 && d >= 0) {
+            fmt = f;
+            data = d;
+            return true;
+        }
+        const uint32_t size = Assem4(chunk + 4);
+        pos += 8 + static_cast<int64_t>(size) + static_cast<int64_t>(size & 1);
+    }
+    return false;
+}
+
+// The sample coding a format chunk at p declares: its format tag and, for an
+// extensible chunk long enough to carry one, the sub-format code (the first two
+// bytes of the sub-format GUID, which use the format tag's codes).
+struct Coding {
+    uint32_t tag = 0;
+    bool hasSubFormat = false;
+    uint32_t subFormat = 0;
+
+    bool Is(uint32_t code) const { return tag == code || (hasSubFormat && subFormat == code); }
+};
+
+Coding ReadCoding(const std::vector<unsigned char>& head, size_t got, size_t p)
+{
+    Coding c;
+    c.tag = Assem2(head.data() + p + 8);
+    if (c.tag == kTagExtensible && Assem4(head.data() + p + 4) >= kExtensibleFmtSize && p + kFmtFieldBytes <= got) {
+        c.hasSubFormat = true;
+        c.subFormat = Assem2(head.data() + p + 32);
+    }
+    return c;
+}
+
 int Reject(std::FILE* f) { std::fclose(f); return 0; }
 
 }  // namespace
+
+std::FILE* OpenTrackFile(const char* path, TrackOpen& result)
+{
+    result = TrackOpen::kCannotOpen;
+    // Looked at before the open, so a device (whose open alone can act) is not
+    // even opened; the open file is looked at again, as the path may have been
+    // replaced in between.
+    struct stat st {};
+    if (::stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+        result = TrackOpen::kNotRegular;
+        return nullptr;
+    }
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        result = TrackOpen::kNotRegular;
+        return nullptr;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    std::FILE* f = ::fdopen(fd, "rb");
+    if (f == nullptr) {
+        ::close(fd);
+        return nullptr;
+    }
+    result = TrackOpen::kOpened;
+    return f;
+}
 
 int GET_ATTRIBUTES(int channel, const char* path, WavInfo& info)
 {
     (void)channel;
     info = WavInfo{};
-    std::FILE* f = std::fopen(path, "rb");
+    TrackOpen opened;
+    std::FILE* f = OpenTrackFile(path, opened);
+    if (opened == TrackOpen::kNotRegular) {
+        std::fprintf(g_console, "%s is not a regular file and cannot be used\n", path);
+        return 0;
+    }
     if (f == nullptr) {
         std::fprintf(g_console, "Cannot find file in track list called %s!!\n", path);
         return 0;
@@ -50,12 +152,19 @@ int GET_ATTRIBUTES(int channel, const char* path, WavInfo& info)
 
     std::vector<unsigned char> head(kHeaderBytes);
     const size_t got = std::fread(head.data(), 1, head.size(), f);
-    if (std::ferror(f)) {  // e.g. a directory, which opens but cannot be read
+    if (std::ferror(f)) {
         std::fprintf(g_console, "Cannot read file in track list called %s!!\n", path);
         return Reject(f);
     }
 
-    const int64_t p = FindTag(head, got, "fmt", 3);
+    // The chunk list when it leads to both chunks; otherwise the first even
+    // positions whose bytes read "fmt" and "data", so a file whose list cannot
+    // be followed plays as it always has.
+    int64_t p = -1, q = -1;
+    if (!WalkChunks(head, got, p, q)) {
+        p = FindTag(head, got, "fmt", 3);
+        q = FindTag(head, got, "data", 4);
+    }
     if (p < 0) {
         std::fprintf(g_console, "Can't find format chunk in wave file!\n");
         return Reject(f);
@@ -65,7 +174,7 @@ int GET_ATTRIBUTES(int channel, const char* path, WavInfo& info)
         std::fprintf(g_console, "%s has a truncated format chunk and cannot be used\n", path);
         return Reject(f);
     }
-    const uint32_t tag = Assem2(head.data() + fp + 8);
+    const Coding coding = ReadCoding(head, got, fp);
     const uint32_t channels = Assem2(head.data() + fp + 10);
     const uint32_t rate = Assem4(head.data() + fp + 12);
     const uint32_t bits = Assem2(head.data() + fp + 22);
@@ -75,7 +184,7 @@ int GET_ATTRIBUTES(int channel, const char* path, WavInfo& info)
                      path);
         return Reject(f);
     }
-    if (bits == 32 && tag != 3) {
+    if (bits == 32 && !coding.Is(kTagFloat)) {
         std::fprintf(g_console, "\n%s is not a 32 bit floating point format\n", path);
         return Reject(f);
     }
@@ -90,7 +199,6 @@ int GET_ATTRIBUTES(int channel, const char* path, WavInfo& info)
     }
     const int bytesPerSample = static_cast<int>(bits / 8);
 
-    const int64_t q = FindTag(head, got, "data", 4);
     if (q < 0) {
         std::fprintf(g_console, "Cannot find data block in file %s!\n", path);
         return Reject(f);
@@ -113,6 +221,19 @@ int GET_ATTRIBUTES(int channel, const char* path, WavInfo& info)
         std::fprintf(g_console, "Cannot read file in track list called %s!!\n", path);
         return Reject(f);
     }
+
+    // 16 and 24 bits must be integer PCM. Tested last, so a file refused for
+    // any other reason keeps that reason's message.
+    if (bits != 32 && !coding.Is(kTagPcm)) {
+        if (coding.hasSubFormat)
+            std::fprintf(g_console, "%s has format tag 0x%04X with sub-format 0x%04X and cannot be used\n", path,
+                         static_cast<unsigned>(coding.tag), static_cast<unsigned>(coding.subFormat));
+        else
+            std::fprintf(g_console, "%s has format tag 0x%04X and cannot be used\n", path,
+                         static_cast<unsigned>(coding.tag));
+        return Reject(f);
+    }
+
     const int64_t present = (static_cast<int64_t>(length) - dataStart) / frameBytes;
     if (present < frames) frames = present;
     std::fclose(f);

@@ -2,6 +2,7 @@
 // of stored sample bytes into 24-bit-scale integers.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 
 // What the mix needs to read one track file.
 struct WavInfo {
@@ -12,6 +13,15 @@ struct WavInfo {
     int bytesPerSample = 0;    // 2, 3 or 4
     int bits = 0;              // 16, 24 or 32
 };
+
+enum class TrackOpen { kOpened, kCannotOpen, kNotRegular };
+
+// Opens a track file for binary reading. Anything that is not a regular file
+// once links are followed is refused (a FIFO or a device named as a track would
+// wait for a writer or hang the reads); the open itself never blocks, and reads
+// from the stream returned then block as usual. Returns nullptr with result saying
+// why when the file cannot be used.
+std::FILE* OpenTrackFile(const char* path, TrackOpen& result);
 
 // Reads the header of the file at path into info. Returns 1 when the file can be
 // mixed, 0 after printing why not.

@@ -47,7 +47,12 @@ struct Stream {
     std::unique_ptr<char[]> buffer;   // the fully buffered stream's buffer; lives as long as the stream
     bool Open(const char* path, const char* mode, size_t bufferBytes)
     {
-        f = std::fopen(path, mode);
+        return Adopt(std::fopen(path, mode), bufferBytes);
+    }
+    // Takes over an open stream (false for none) and gives it its buffer.
+    bool Adopt(std::FILE* file, size_t bufferBytes)
+    {
+        f = file;
         if (f == nullptr) return false;
         const size_t size = bufferBytes > 0 ? bufferBytes : 1;
         buffer.reset(new char[size]);
@@ -439,9 +444,16 @@ int MixEngine::OpenStreams()
         const WavInfo& info = tracks.info[c];
         tracks_[c] = std::make_unique<Stream>();
         const size_t bytes = static_cast<size_t>(info.bytesPerSample * info.channels) * kB;
-        if (!tracks_[c]->Open(tracks.paths[c].c_str(), "rb", bytes)) {
-            std::fprintf(g_console, "Cannot open the file of channel %i (%s) for the mix!\n", c,
-                         tracks.paths[c].c_str());
+        // The file may have been replaced since its header was read: a FIFO or a
+        // device in its place must stop the run, not block it.
+        TrackOpen opened;
+        if (!tracks_[c]->Adopt(OpenTrackFile(tracks.paths[c].c_str(), opened), bytes)) {
+            if (opened == TrackOpen::kNotRegular)
+                std::fprintf(g_console, "The file of channel %i (%s) is not a regular file and cannot be used "
+                             "for the mix!\n", c, tracks.paths[c].c_str());
+            else
+                std::fprintf(g_console, "Cannot open the file of channel %i (%s) for the mix!\n", c,
+                             tracks.paths[c].c_str());
             return 2;
         }
     }

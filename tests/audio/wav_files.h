@@ -30,7 +30,9 @@ struct WavSpec {
     uint32_t channels = 2;
     uint32_t rate = 48000;
     uint32_t bits = 16;
-    bool extensible = false;        // 40-byte format chunk
+    bool extensible = false;        // 40-byte format chunk with a sub-format GUID
+    uint32_t subFormat = 1;         // code in the GUID's first two bytes: 1 PCM, 3 float
+    int64_t fmtBytes = -1;          // format chunk size; -1: 16, or 40 when extensible
     Bytes extraChunk;               // whole chunk placed between "fmt " and "data"
     int64_t claimedDataBytes = -1;  // data size field; -1: the real size
     Bytes samples;
@@ -43,20 +45,28 @@ inline Bytes Build(const WavSpec& s)
     Put(b, "RIFF");
     Put32(b, 0);  // not read by the reader
     Put(b, "WAVE");
-    Put(b, "fmt ");
-    Put32(b, s.extensible ? 40 : 16);
-    Put16(b, s.tag);
-    Put16(b, s.channels);
-    Put32(b, s.rate);
-    Put32(b, s.rate * align);
-    Put16(b, align);
-    Put16(b, s.bits);
+    Bytes fmt;
+    Put16(fmt, s.tag);
+    Put16(fmt, s.channels);
+    Put32(fmt, s.rate);
+    Put32(fmt, s.rate * align);
+    Put16(fmt, align);
+    Put16(fmt, s.bits);
     if (s.extensible) {
-        Put16(b, 22);
-        Put16(b, s.bits);
-        Put32(b, 3);
-        for (int i = 0; i < 16; ++i) b.push_back(static_cast<unsigned char>(i));
+        Put16(fmt, 22);                       // extension size
+        Put16(fmt, s.bits);                   // valid bits
+        Put32(fmt, s.channels == 1 ? 4 : 3);  // speaker mask
+        // The sub-format GUID: the format code, then the fixed remainder.
+        Put16(fmt, s.subFormat);
+        const unsigned char rest[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                        0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+        fmt.insert(fmt.end(), rest, rest + 14);
     }
+    if (s.fmtBytes >= 0) fmt.resize(static_cast<size_t>(s.fmtBytes), 0);
+    Put(b, "fmt ");
+    Put32(b, static_cast<uint32_t>(fmt.size()));
+    b.insert(b.end(), fmt.begin(), fmt.end());
+    if (fmt.size() % 2 == 1) b.push_back(0);
     b.insert(b.end(), s.extraChunk.begin(), s.extraChunk.end());
     Put(b, "data");
     Put32(b, s.claimedDataBytes < 0 ? static_cast<uint32_t>(s.samples.size())
