@@ -19,7 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     auto parts = fuzzutil::Split(data + 1, size - 1, 2);
 
     auto entries = std::make_unique<quenby::Entries>();
-    quenby::ParseBuffer(parts[0], fields, *entries, sink);
+    quenby::LoadNotes notes;
+    quenby::ParseBuffer(parts[0], fields, *entries, notes, sink);
+    quenby::PrintLoadSummary(notes, "faders.txt", fields, std::string(), sink);
     const float max = quenby::FindMax(*entries);
     quenby::FindMin(*entries, max);
     quenby::Format1(*entries, fields);

@@ -2,10 +2,11 @@
 
 #include <cmath>
 #include <cstdarg>
-#include <memory>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "quenby/text.h"
 
 namespace quenby {
 
@@ -27,34 +28,91 @@ void Add(std::string& text, const char* format, ...)
     va_end(args);
 }
 
-// Tokens of a private copy, read as strtok reads them with a delimiter set per call.
-class Tokens {
-public:
-    explicit Tokens(const std::string& text) : buf_(text.c_str(), text.c_str() + std::strlen(text.c_str()) + 1) {}
-    const char* Next(const char* delims)
-    {
-        char* s = buf_.data() + pos_;
-        s += std::strspn(s, delims);
-        if (*s == '\0') {
-            pos_ = static_cast<size_t>(s - buf_.data());
-            return nullptr;
-        }
-        char* stop = std::strpbrk(s, delims);
-        if (stop == nullptr) {
-            pos_ = static_cast<size_t>(s - buf_.data()) + std::strlen(s);
-        } else {
-            *stop = '\0';
-            pos_ = static_cast<size_t>(stop - buf_.data()) + 1;
-        }
-        return s;
-    }
+float ReadFloat(const char* s) { return s ? static_cast<float>(std::strtod(s, nullptr)) : 0.0f; }
 
-private:
-    std::vector<char> buf_;
-    size_t pos_ = 0;
+const char* Plural(long n) { return n == 1 ? "" : "s"; }
+
+// The summary of each kind of skipped line, for more than one of them.
+constexpr const char* kSkippedInAll[kSkipKinds] = {
+    "time lines that are not a finite number of seconds",
+    "inc lines that are not a finite number of seconds",
+    "level lines whose level is not a finite number",
+    "level lines for channels outside 0 to 127",
+    "ramps that are not a finite number of seconds",
+    "offsets that are not a finite number of seconds",
+    "shapes outside 0.125 to 8",
+    "ramps that follow a vca line",
+    "offsets that follow a vca line",
+    "shapes that follow a vca line",
+    "ramps that follow no channel cue quenby keeps",
+    "offsets that follow no channel cue quenby keeps",
+    "shapes that follow no channel cue quenby keeps",
 };
 
-float ReadFloat(const char* s) { return s ? static_cast<float>(std::strtod(s, nullptr)) : 0.0f; }
+constexpr const char* kUncarriedNames[kUncarriedKinds] = {
+    "vca (VCA cues)",       "v G, v M (submix and master cues)", "p (pans)",
+    "pol (polarities)",     "dp (delay pans)",                   "trim (trims)",
+    "scale (level scales)", "mtrim (master trims)",              "fxg (effects gains)",
+};
+
+// Codes of single lines that are not carried; "v" for a submix or the master
+// and "vca" are counted where they are read.
+struct OtherCode {
+    const char* code;
+    Uncarried kind;
+};
+constexpr OtherCode kOtherCodes[] = {
+    {"p", Uncarried::kPan},     {"pol", Uncarried::kPolarity},     {"dp", Uncarried::kDelayPan},
+    {"trim", Uncarried::kTrim}, {"scale", Uncarried::kScale},      {"mtrim", Uncarried::kMasterTrim},
+    {"fxg", Uncarried::kFxGain},
+};
+
+// Counts a skipped line; only the first of its kind is reported as it comes.
+void Skipped(LoadNotes& notes, Skip kind, std::FILE* out, const char* format, ...)
+{
+    if (notes.skipped[static_cast<size_t>(kind)]++ > 0) return;
+    std::fprintf(out, ">> Warning: ");
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(out, format, args);
+    va_end(args);
+}
+
+// The number of fields of every line of the text whose first field is "t",
+// counted line by line: a reader with the wrong count takes fields from the next
+// line and would not find every one. Fields are runs of text between tabs; a
+// field of spaces only is none.
+void CountTimeFields(const std::string& text, LoadNotes& notes)
+{
+    long line = 1;
+    for (size_t start = 0; start < text.size(); ++line) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        size_t i = start;
+        while (i < end && text[i] == '\t') ++i;
+        if (i < end && text[i] == 't' && (i + 1 == end || text[i + 1] == '\t')) {
+            int fields = 0;
+            bool inField = false;
+            for (++i; i < end; ++i) {
+                if (text[i] == '\t') {
+                    inField = false;
+                } else if (text[i] != ' ' && !inField) {
+                    ++fields;
+                    inField = true;
+                }
+            }
+            LoadNotes::FieldCount& found = notes.timeFields[fields];
+            if (found.lines++ == 0) found.firstLine = line;
+        }
+        start = end + 1;
+    }
+}
+
+// The entry that "rmp", "ofs" and "shape" act on.
+struct Cursor {
+    enum class Kind { kNone, kChannel, kVca } kind = Kind::kNone;
+    int channel = 0;
+};
 
 void TimeLine(std::string& out, float t, int fields)
 {
@@ -70,118 +128,37 @@ void TimeLine(std::string& out, float t, int fields)
     }
 }
 
-void Line(std::FILE* out, const char* text) { std::fprintf(out, "%s\n", text); }
-
-void Help(std::FILE* out)
+// The level line of an entry with its ramp and shape lines.
+void CueLines(std::string& out, const Entries& e, int c, int k)
 {
-    const char* lines[] = {
-        "\nHelp:",
-        "This program is used to adjust a file called faders.txt.",
-        "This is a file that controls the Corvale program.",
-        "\nYou can load in a different filename as the 1st argument.",
-        "\nYou can set the time fields with the 2nd argument.",
-        "1 = time in seconds",
-        "2 = time in minutes and seconds",
-        "3 = time in minutes, seconds and milliseconds. (default)",
-        "You can change the fields after you have the correct fields to",
-        "load the file initially.",
-        "\nOnce the file is loaded correctly, you can scale times and volumes,",
-        "nudge times, and change formatting.\n",
-    };
-    for (const char* l : lines) Line(out, l);
-}
-
-void Menu(std::FILE* out)
-{
-    const char* lines[] = {"'nt' to nudge times", "'st' to scale times", "'av' to adjust volumes",
-                           "'ps' to print to screen", "'pf' to print to file",
-                           "'cf' to change number of time fields", "'co' to change ordering mode",
-                           "'x' to exit"};
-    for (const char* l : lines) Line(out, l);
-}
-
-bool ReadFile(const char* name, std::string& text)
-{
-    std::FILE* f = std::fopen(name, "r");
-    if (f == nullptr) return false;
-    char buf[65536];
-    size_t n;
-    text.clear();
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-    std::fclose(f);
-    return true;
-}
-
-// One word as scanf("%s") reads it; false at the end of the input.
-bool ReadWord(std::FILE* in, std::string& word)
-{
-    char buf[256];
-    if (std::fscanf(in, "%255s", buf) != 1) return false;
-    word = buf;
-    return true;
-}
-
-void SaveFile(const std::string& name, const std::string& text, std::FILE* in, std::FILE* out)
-{
-    if (std::FILE* probe = std::fopen(name.c_str(), "r")) {
-        std::fclose(probe);
-        Line(out, "The file already exists!");
-        Line(out, "Type 'o' to overwrite or any other key to cancel");
-        std::fflush(out);
-        std::string answer;
-        if (!ReadWord(in, answer) || answer != "o") return;
-    }
-    std::FILE* f = std::fopen(name.c_str(), "w");
-    if (f == nullptr) {
-        std::fprintf(out, "Cannot create %s: nothing was written.\n", name.c_str());
-        return;
-    }
-    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    if (std::fclose(f) == 0 && ok)
-        Line(out, "Write complete");
-    else
-        std::fprintf(out, "Error writing %s: the file is incomplete.\n", name.c_str());
-}
-
-bool AllFinite(const Entries& e)
-{
-    for (int c = 0; c < kChannels; ++c)
-        for (int k = 0; k < e.counts[c]; ++k)
-            if (!std::isfinite(e.times[c][k]) || !std::isfinite(e.levels[c][k]) || !std::isfinite(e.ramps[c][k]))
-                return false;
-    return true;
-}
-
-// Applies a change to the entries unless it would leave a value that is not a
-// finite number (an answer of "nan" or "inf", or a result beyond the range of a
-// float); then it says so and keeps the entries as they were.
-template <typename Change>
-void ApplyFinite(Entries& e, float amount, Change change, std::FILE* out)
-{
-    if (!std::isfinite(amount)) {
-        Line(out, "Not a finite number: nothing changed.");
-        return;
-    }
-    auto trial = std::make_unique<Entries>(e);
-    change(*trial, amount);
-    if (!AllFinite(*trial)) {
-        Line(out, "The result would not be a finite number: nothing changed.");
-        return;
-    }
-    e = *trial;
+    Add(out, "v\t%i\t%.2f\n", c, static_cast<double>(e.levels[c][k]));
+    if (e.ramps[c][k] != 0.0f) Add(out, "rmp\t%.3f\n", static_cast<double>(e.ramps[c][k]));
+    if (e.shapes[c][k] != 1.0f) Add(out, "shape\t%.3f\n", static_cast<double>(e.shapes[c][k]));
 }
 
 }  // namespace
 
-void ParseBuffer(const std::string& text, int timeFields, Entries& e, std::FILE* out)
+void ParseBuffer(const std::string& raw, int timeFields, Entries& e, LoadNotes& notes, std::FILE* out)
 {
+    const std::string text = WithPlainLineEnds(raw);
+    CountTimeFields(text, notes);
     Tokens tokens(text);
     const char* tok = tokens.Next("\t\n");
     if (tok == nullptr) return;
     e.title.assign(tok, std::strlen(tok) < 1023 ? std::strlen(tok) : 1023);
     float current = 0.0f;
-    int lastChannel = -1;
-    bool warnedRamp = false;
+    Cursor cursor;
+    int overflow = 0;   // level lines past the 512 entries of a channel
+    // "rmp", "ofs" and "shape" lines whose cue is not carried: a vca cue, a level
+    // line that was skipped, or none at all.
+    const auto orphan = [&](Skip afterVca, Skip noCue, const char* what) {
+        if (cursor.kind == Cursor::Kind::kVca)
+            Skipped(notes, afterVca, out, "Skipping %s at %.3f s: it follows a vca line, not a channel cue.\n", what,
+                    static_cast<double>(current));
+        else
+            Skipped(notes, noCue, out, "Skipping %s at %.3f s: it follows no channel cue quenby keeps.\n", what,
+                    static_cast<double>(current));
+    };
     while ((tok = tokens.Next("\t\n")) != nullptr) {
         if (std::strcmp(tok, "t") == 0) {
             float minutes = 0.0f, seconds = 0.0f, ms = 0.0f;
@@ -197,54 +174,180 @@ void ParseBuffer(const std::string& text, int timeFields, Entries& e, std::FILE*
             }
             const float time = ms / 1000.0f + seconds + minutes * 60.0f;
             if (!std::isfinite(time)) {
-                std::fprintf(out, "Skipping a time line that is not a finite number of seconds.\n");
+                Skipped(notes, Skip::kTimeNotFinite, out, "Skipping a time line that is not a finite number of seconds.\n");
                 continue;
             }
             current = time;
+        } else if (std::strcmp(tok, "inc") == 0) {
+            const float moved = current + ReadFloat(tokens.Next("\n"));
+            if (!std::isfinite(moved)) {
+                Skipped(notes, Skip::kIncNotFinite, out, "Skipping an inc line that is not a finite number of seconds.\n");
+                continue;
+            }
+            current = moved;
         } else if (std::strcmp(tok, "v") == 0) {
             const char* ch = tokens.Next("\t");
             const float level = ReadFloat(tokens.Next("\n"));
+            cursor.kind = Cursor::Kind::kNone;
             if (ch != nullptr && (ch[0] == 'G' || ch[0] == 'M')) {
-                std::fprintf(out, "Skipping a level line for a submix or the master (%s).\n", ch);
-                lastChannel = -1;
+                ++notes.uncarried[static_cast<size_t>(Uncarried::kSubmixOrMaster)];
                 continue;
             }
             if (!std::isfinite(level)) {
-                std::fprintf(out, "Skipping a level line whose level is not a finite number.\n");
-                lastChannel = -1;
+                Skipped(notes, Skip::kLevelNotFinite, out, "Skipping a level line whose level is not a finite number.\n");
                 continue;
             }
             const long channel = ch ? std::strtol(ch, nullptr, 10) : 0;
             if (channel < 0 || channel >= kChannels) {
-                std::fprintf(out, "Skipping a level line for channel %li: channels are 0 to 127.\n", channel);
-                lastChannel = -1;
+                Skipped(notes, Skip::kChannelRange, out, "Skipping a level line for channel %li: channels are 0 to 127.\n",
+                        channel);
                 continue;
             }
             const int c = static_cast<int>(channel);
             if (e.counts[c] >= kEntries) {
-                std::fprintf(out, "Skipping entry %i of channel %i: a channel holds 512 entries.\n",
-                             e.counts[c] + 1, c);
-                lastChannel = -1;
+                if (overflow++ == 0)
+                    std::fprintf(out, ">> Warning: Skipping entry %i of channel %i: a channel holds 512 entries.\n",
+                                 e.counts[c] + 1, c);
+                ++notes.overflow[static_cast<size_t>(c)];
                 continue;
             }
             const int k = e.counts[c]++;
             e.times[c][k] = current;
             e.levels[c][k] = level;
             e.ramps[c][k] = 0.0f;
-            lastChannel = c;
+            e.shapes[c][k] = 1.0f;
+            cursor = {Cursor::Kind::kChannel, c};
+        } else if (std::strcmp(tok, "vca") == 0) {
+            tokens.Next("\t");
+            tokens.Next("\n");
+            ++notes.uncarried[static_cast<size_t>(Uncarried::kVca)];
+            cursor.kind = Cursor::Kind::kVca;
         } else if (std::strcmp(tok, "rmp") == 0) {
             const float ramp = ReadFloat(tokens.Next("\n"));
             if (!std::isfinite(ramp)) {
-                std::fprintf(out, "Skipping a ramp that is not a finite number of seconds.\n");
+                Skipped(notes, Skip::kRampNotFinite, out, "Skipping a ramp that is not a finite number of seconds.\n");
                 continue;
             }
-            if (lastChannel < 0) {
-                if (!warnedRamp) std::fprintf(out, "Skipping a ramp that follows no level line.\n");
-                warnedRamp = true;
+            if (cursor.kind != Cursor::Kind::kChannel) {
+                orphan(Skip::kRampAfterVca, Skip::kRampNoCue, "a ramp");
                 continue;
             }
-            e.ramps[lastChannel][e.counts[lastChannel] - 1] = ramp;
+            e.ramps[cursor.channel][e.counts[cursor.channel] - 1] = ramp;
+        } else if (std::strcmp(tok, "ofs") == 0) {
+            const float seconds = ReadFloat(tokens.Next("\n"));
+            if (cursor.kind != Cursor::Kind::kChannel) {
+                orphan(Skip::kOffsetAfterVca, Skip::kOffsetNoCue, "an offset");
+                continue;
+            }
+            float& time = e.times[cursor.channel][e.counts[cursor.channel] - 1];
+            if (!std::isfinite(time + seconds)) {
+                Skipped(notes, Skip::kOffsetNotFinite, out, "Skipping an offset that is not a finite number of seconds.\n");
+                continue;
+            }
+            time += seconds;
+        } else if (std::strcmp(tok, "shape") == 0) {
+            const float exponent = ReadFloat(tokens.Next("\n"));
+            if (cursor.kind != Cursor::Kind::kChannel) {
+                orphan(Skip::kShapeAfterVca, Skip::kShapeNoCue, "a shape");
+                continue;
+            }
+            // The mixer ignores a shape outside its range (or not a number).
+            if (!(exponent >= 0.125f && exponent <= 8.0f)) {
+                Skipped(notes, Skip::kShapeRange, out, "Skipping a shape at %.3f s: the mixer takes shapes from 0.125 to 8.\n",
+                        static_cast<double>(current));
+                continue;
+            }
+            e.shapes[cursor.channel][e.counts[cursor.channel] - 1] = exponent;
+        } else if (std::strcmp(tok, "tmap") == 0) {
+            ++notes.tmapLines;
+        } else {
+            for (const OtherCode& other : kOtherCodes)
+                if (std::strcmp(tok, other.code) == 0) ++notes.uncarried[static_cast<size_t>(other.kind)];
         }
+    }
+}
+
+void PrintLoadSummary(const LoadNotes& notes, const std::string& fileName, int timeFields,
+                      const std::string& tempoPrefs, std::FILE* out)
+{
+    for (int k = 0; k < kSkipKinds; ++k)
+        if (notes.skipped[static_cast<size_t>(k)] > 1)
+            std::fprintf(out, ">> Warning: %i %s were skipped in all.\n", notes.skipped[static_cast<size_t>(k)],
+                         kSkippedInAll[k]);
+
+    int overflow = 0;
+    for (int n : notes.overflow) overflow += n;
+    if (overflow > 1) {
+        std::fprintf(out, ">> Warning: %i level lines past the 512 entries of a channel were skipped in all:\n",
+                     overflow);
+        for (int c = 0; c < kChannels; ++c)
+            if (notes.overflow[static_cast<size_t>(c)] > 0)
+                std::fprintf(out, "  channel %i: %i\n", c, notes.overflow[static_cast<size_t>(c)]);
+    }
+
+    int uncarried = 0;
+    for (int n : notes.uncarried) uncarried += n;
+    if (uncarried > 0) {
+        std::fprintf(out, ">> Warning: quenby's output leaves out %i line%s it does not carry:\n", uncarried,
+                     Plural(uncarried));
+        for (int k = 0; k < kUncarriedKinds; ++k)
+            if (notes.uncarried[static_cast<size_t>(k)] > 0)
+                std::fprintf(out, "  %s: %i\n", kUncarriedNames[k], notes.uncarried[static_cast<size_t>(k)]);
+    }
+
+    // Time lines whose field count is not the one in use.
+    int mismatched = 0;
+    int common = timeFields, commonLines = 0;
+    for (const auto& [fields, found] : notes.timeFields) {
+        if (fields != timeFields) mismatched += found.lines;
+        if (found.lines > commonLines || (found.lines == commonLines && fields == timeFields)) {
+            common = fields;
+            commonLines = found.lines;
+        }
+    }
+    if (mismatched > 0) {
+        const bool usable = common >= 1 && common <= 3;
+        const char* inUse = timeFields == 1 ? "is" : "are";
+        if (notes.timeFields.size() == 1) {
+            const auto& [fields, found] = *notes.timeFields.begin();
+            std::fprintf(out, ">> Warning: %i time line%s %s %i field%s but %i %s in use", found.lines,
+                         Plural(found.lines), found.lines == 1 ? "has" : "have", fields, Plural(fields), timeFields,
+                         inUse);
+            if (usable)
+                std::fprintf(out, ": run 'quenby %s %i'\n", fileName.c_str(), fields);
+            else
+                std::fprintf(out, "; quenby reads 1 to 3 (the first is line %li).\n", found.firstLine);
+        } else {
+            std::fprintf(out, ">> Warning: %i time line%s of %s do%s not have the %i field%s in use; the counts are mixed:\n",
+                         mismatched, Plural(mismatched), fileName.c_str(), mismatched == 1 ? "es" : "", timeFields,
+                         Plural(timeFields));
+            for (const auto& [fields, found] : notes.timeFields)
+                std::fprintf(out, "  %i field%s: %i line%s, the first is line %li\n", fields, Plural(fields),
+                             found.lines, Plural(found.lines), found.firstLine);
+            if (common == timeFields)
+                std::fprintf(out, "  the most common is %i, the count in use: correct the other lines\n", common);
+            else if (usable)
+                std::fprintf(out, "  the most common is %i: run 'quenby %s %i'\n", common, fileName.c_str(), common);
+            else
+                std::fprintf(out, "  the most common is %i; quenby reads 1 to 3\n", common);
+        }
+    }
+
+    if (notes.tmapLines > 0 || !tempoPrefs.empty()) {
+        std::string why;
+        if (notes.tmapLines > 0)
+            why = notes.tmapLines == 1 ? "it has a \"tmap\" line" : "it has " + std::to_string(notes.tmapLines) +
+                                                                      " \"tmap\" lines";
+        if (!tempoPrefs.empty()) {
+            if (!why.empty()) why += " and ";
+            why += tempoPrefs + " switches tempo mode on";
+        }
+        std::fprintf(out,
+                     ">> Warning: MUSICAL TIME: %s is a sheet in musical time (%s), but quenby reads its \"t\" "
+                     "lines as clock time.\n"
+                     "  Bars, beats and ticks are taken as minutes, seconds and milliseconds: every time it shows, "
+                     "adjusts and saves is wrong for this sheet.\n",
+                     fileName.c_str(), why.c_str());
     }
 }
 
@@ -308,8 +411,7 @@ std::string Format1(const Entries& e, int timeFields)
     for (int c = 0; c < kChannels; ++c)
         for (int k = 0; k < e.counts[c]; ++k) {
             TimeLine(out, e.times[c][k], timeFields);
-            Add(out, "v\t%i\t%.2f\n", c, static_cast<double>(e.levels[c][k]));
-            if (e.ramps[c][k] != 0.0f) Add(out, "rmp\t%.3f\n", static_cast<double>(e.ramps[c][k]));
+            CueLines(out, e, c, k);
             out += "\n";
         }
     return out;
@@ -324,98 +426,13 @@ std::string Format2(const Entries& e, int timeFields)
     while (more) {
         TimeLine(out, t, timeFields);
         for (int c = 0; c < kChannels; ++c)
-            for (int k = 0; k < e.counts[c]; ++k) {
-                if (e.times[c][k] != t) continue;
-                Add(out, "v\t%i\t%.2f\n", c, static_cast<double>(e.levels[c][k]));
-                if (e.ramps[c][k] != 0.0f) Add(out, "rmp\t%.3f\n", static_cast<double>(e.ramps[c][k]));
-            }
+            for (int k = 0; k < e.counts[c]; ++k)
+                if (e.times[c][k] == t) CueLines(out, e, c, k);
         float next = 0.0f;
         more = ScanTimes(e, t, next);
         t = next;
     }
     return out;
-}
-
-int RunQuenby(int argc, char** argv, std::FILE* in, std::FILE* out)
-{
-    const char* name = argc > 1 ? argv[1] : "faders.txt";
-    int fields = argc > 2 ? static_cast<int>(std::strtol(argv[2], nullptr, 10)) : 3;
-    if (fields < 1 || fields > 3) fields = 3;
-
-    Line(out, "\nQuenby 1.0");
-    std::string text;
-    if (!ReadFile(name, text)) {
-        std::fprintf(out, "File %s not found\n", name);
-        Help(out);
-        std::fflush(out);
-        return 1;
-    }
-    auto entries = std::make_unique<Entries>();
-    ParseBuffer(text, fields, *entries, out);
-    Line(out, "\nEntries:");
-    for (int c = 0; c < kChannels; ++c)
-        if (entries->counts[c] > 0) std::fprintf(out, "ch %i:  %i\n", c, entries->counts[c]);
-
-    int ordering = 2;
-    std::string command;
-    do {
-        const float max = FindMax(*entries);
-        const float min = FindMin(*entries, max);
-        std::fprintf(out, "\nFirst time at %.3f\n", static_cast<double>(min));
-        std::fprintf(out, "Last time at  %.3f\n\n", static_cast<double>(max));
-        Menu(out);
-        std::fflush(out);
-        if (!ReadWord(in, command)) break;   // end of input: leave like "x"
-        if (command == "st") {
-            Line(out, "Enter scale factor (0.001 to 1000)");
-            std::fflush(out);
-            float factor = 0.0f;
-            if (std::fscanf(in, "%f", &factor) == 1 && factor >= 0.001f && factor <= 1000.0f)
-                ApplyFinite(*entries, factor, ScaleTimes, out);
-        } else if (command == "nt") {
-            Line(out, "Enter nudge amount in seconds");
-            std::fflush(out);
-            float amount = 0.0f;
-            if (std::fscanf(in, "%f", &amount) == 1) ApplyFinite(*entries, amount, MoveTimes, out);
-        } else if (command == "av") {
-            Line(out, "Enter change in dB");
-            std::fflush(out);
-            float amount = 0.0f;
-            if (std::fscanf(in, "%f", &amount) == 1) ApplyFinite(*entries, amount, AdjustVolumes, out);
-        } else if (command == "ps") {
-            const std::string formatted = ordering == 1 ? Format1(*entries, fields) : Format2(*entries, fields);
-            std::fprintf(out, "\n%s\n", formatted.c_str());
-        } else if (command == "pf") {
-            const std::string formatted = ordering == 1 ? Format1(*entries, fields) : Format2(*entries, fields);
-            Line(out, "Enter filename");
-            std::fflush(out);
-            std::string file;
-            if (!ReadWord(in, file)) break;
-            SaveFile(file, formatted, in, out);
-        } else if (command == "cf") {
-            std::fprintf(out, "Currently using %i time fields\n", fields);
-            Line(out, "Enter new value (1-3)");
-            std::fflush(out);
-            int value = 0;
-            if (std::fscanf(in, "%i", &value) != 1) value = 0;
-            fields = value >= 1 && value <= 3 ? value : 3;
-        } else if (command == "co") {
-            if (ordering == 1) {
-                Line(out, "Currently ordered by channels");
-                Line(out, "Enter 's' to switch to ordering by times");
-                Line(out, "Enter 'k' to keep ordering by channels");
-            } else {
-                Line(out, "Currently ordered by times");
-                Line(out, "Enter 's' to switch to ordering by channels");
-                Line(out, "Enter 'k' to keep ordering by times");
-            }
-            std::fflush(out);
-            if (!ReadWord(in, command)) break;
-            if (command == "s") ordering = ordering == 1 ? 2 : 1;
-        }
-    } while (command != "x");
-    std::fflush(out);
-    return 0;
 }
 
 }  // namespace quenby

@@ -6,32 +6,15 @@
 #include <memory>
 #include <string>
 
-#include "quenby/quenby.h"
-#include "tests/testutil.h"
+#include "tests/quenby/quenby_testing.h"
 
-namespace {
-
-std::unique_ptr<quenby::Entries> Parse(const std::string& text, int fields, std::string* said)
-{
-    auto e = std::make_unique<quenby::Entries>();
-    std::FILE* sink = std::tmpfile();
-    quenby::ParseBuffer(text, fields, *e, sink);
-    std::rewind(sink);
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, sink)) > 0) said->append(buf, n);
-    std::fclose(sink);
-    return e;
-}
-
-}  // namespace
+using qtest::Parse;
 
 TEST(QuenbyHardening, TimesLevelsAndRampsThatAreNotFiniteAreSkippedWithAMessage)
 {
-    std::string said;
     auto e = Parse("mix\nt\t0\t2\t0\nv\t1\t-6\nt\tnan\t0\t0\nv\t1\t-3\nrmp\tinf\nv\t2\t-inf\nv\t3\t1e999\n"
-                   "t\t0\t1e999\t0\nv\t4\t0\n",
-                   3, &said);
+                   "t\t0\t1e999\t0\nv\t4\t0\ninc\t3e38\ninc\t3e38\nv\t5\t0\nofs\tinf\nofs\t-inf\n",
+                   3);
     // The bad time leaves the current time at 2 s; the entries after it land there.
     ASSERT_EQ(e->counts[1], 2);
     EXPECT_EQ(e->times[1][1], 2.0f);
@@ -41,20 +24,26 @@ TEST(QuenbyHardening, TimesLevelsAndRampsThatAreNotFiniteAreSkippedWithAMessage)
     EXPECT_EQ(e->counts[3], 0);
     ASSERT_EQ(e->counts[4], 1);
     EXPECT_EQ(e->times[4][0], 2.0f);
-    EXPECT_EQ(said,
-              "Skipping a time line that is not a finite number of seconds.\n"
-              "Skipping a ramp that is not a finite number of seconds.\n"
-              "Skipping a level line whose level is not a finite number.\n"
-              "Skipping a level line whose level is not a finite number.\n"
-              "Skipping a time line that is not a finite number of seconds.\n");
+    // The second "inc" would pass the float range: the time stays at 3e38 s.
+    ASSERT_EQ(e->counts[5], 1);
+    EXPECT_EQ(e->times[5][0], 2.0f + 3e38f);
+    EXPECT_EQ(e.said,
+              ">> Warning: Skipping a time line that is not a finite number of seconds.\n"
+              ">> Warning: Skipping a ramp that is not a finite number of seconds.\n"
+              ">> Warning: Skipping a level line whose level is not a finite number.\n"
+              ">> Warning: Skipping an inc line that is not a finite number of seconds.\n"
+              ">> Warning: Skipping an offset that is not a finite number of seconds.\n");
+    EXPECT_EQ(qtest::Summary(e, 3),
+              ">> Warning: 2 time lines that are not a finite number of seconds were skipped in all.\n"
+              ">> Warning: 2 level lines whose level is not a finite number were skipped in all.\n"
+              ">> Warning: 2 offsets that are not a finite number of seconds were skipped in all.\n");
 }
 
 // Whole seconds are cut toward zero in single precision, also beyond the range
 // of a 64-bit integer, and a negative time below one second writes 0 seconds.
 TEST(QuenbyHardening, ThreeFieldTimeLinesOfExtremeTimesAreWritten)
 {
-    std::string said;
-    auto e = Parse("mix\nt\t0\t1e30\t0\nv\t1\t0\nt\t0\t-0.5\t0\nv\t2\t0\n", 3, &said);
+    auto e = Parse("mix\nt\t0\t1e30\t0\nv\t1\t0\nt\t0\t-0.5\t0\nv\t2\t0\n", 3);
     const std::string byChannel = quenby::Format1(*e, 3);
     // 1e30 in single precision is a whole number: the fraction field is 0.
     char line[128];
@@ -71,13 +60,9 @@ TEST(QuenbyHardening, AnswersThatAreNotFiniteOrWouldOverflowChangeNothing)
     const auto r = testutil::RunIn(dir.path(), std::string(QUENBY_BIN) + " faders.txt 1", answers);
     EXPECT_EQ(r.status, 0);
     const std::string& out = r.out;
-    size_t notFinite = 0, overflow = 0;
-    for (size_t at = out.find("Not a finite number: nothing changed.\n"); at != std::string::npos;
-         at = out.find("Not a finite number: nothing changed.\n", at + 1))
-        ++notFinite;
-    for (size_t at = out.find("The result would not be a finite number: nothing changed.\n"); at != std::string::npos;
-         at = out.find("The result would not be a finite number: nothing changed.\n", at + 1))
-        ++overflow;
+    const size_t notFinite = qtest::Count(out, ">> Warning: Not a finite number: nothing changed.\n");
+    const size_t overflow =
+        qtest::Count(out, ">> Warning: The result would not be a finite number: nothing changed.\n");
     EXPECT_EQ(notFinite, 4u);
     // 3 + 3e38 is kept, a second 3e38 would pass the float range, and so would
     // scaling 3e38 by 1000.
@@ -98,16 +83,16 @@ TEST(QuenbyHardening, AFullEntryTableLoadsAndFormatsWhole)
         for (int c = 0; c < 128; ++c) text += "v\t" + std::to_string(c) + "\t-" + std::to_string(k % 90) + "\n";
     }
     ASSERT_GT(text.size(), 65535u * 8);
-    std::string said;
-    auto e = Parse(text, 1, &said);
+    auto e = Parse(text, 1);
     for (int c = 0; c < 128; ++c) ASSERT_EQ(e->counts[c], 512) << c;
     EXPECT_EQ(e->times[127][511], 511.0f);
-    // Entry 513 of every channel is refused with one line each.
-    size_t refused = 0;
-    for (size_t at = said.find("Skipping entry 513 of channel "); at != std::string::npos;
-         at = said.find("Skipping entry 513 of channel ", at + 1))
-        ++refused;
-    EXPECT_EQ(refused, 128u);
+    // Entry 513 of every channel is refused: the first with a line of its own,
+    // then one count per channel.
+    EXPECT_EQ(e.said, ">> Warning: Skipping entry 513 of channel 0: a channel holds 512 entries.\n");
+    const std::string summary = qtest::Summary(e, 1);
+    EXPECT_EQ(summary.rfind(">> Warning: 128 level lines past the 512 entries of a channel were skipped in all:\n"
+                            "  channel 0: 1\n  channel 1: 1\n", 0), 0u) << summary;
+    EXPECT_EQ(qtest::Count(summary, "\n  channel "), 128u);
 
     const std::string byChannel = quenby::Format1(*e, 1);
     const std::string byTime = quenby::Format2(*e, 1);
