@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -146,7 +147,9 @@ int GET_ATTRIBUTES(int channel, const char* path, WavInfo& info)
         return 0;
     }
     if (f == nullptr) {
+        const int err = errno;
         std::fprintf(g_console, "Cannot find file in track list called %s!!\n", path);
+        PrintFileReason(path, err);
         return 0;
     }
 
@@ -167,6 +170,7 @@ int GET_ATTRIBUTES(int channel, const char* path, WavInfo& info)
     }
     if (p < 0) {
         std::fprintf(g_console, "Can't find format chunk in wave file!\n");
+        std::fprintf(g_console, "  in %s\n", path);
         return Reject(f);
     }
     const size_t fp = static_cast<size_t>(p);
@@ -235,6 +239,7 @@ int GET_ATTRIBUTES(int channel, const char* path, WavInfo& info)
     }
 
     const int64_t present = (static_cast<int64_t>(length) - dataStart) / frameBytes;
+    info.declaredFrames = frames;
     if (present < frames) frames = present;
     std::fclose(f);
 

@@ -10,6 +10,7 @@ struct WavInfo {
     int64_t dataStart = 0;     // byte offset of the first sample byte
     uint64_t sampleRate = 0;
     int64_t frames = 0;        // frames that can really be read
+    int64_t declaredFrames = 0;   // frames the data chunk's size gives
     int bytesPerSample = 0;    // 2, 3 or 4
     int bits = 0;              // 16, 24 or 32
 };

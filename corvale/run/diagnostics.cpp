@@ -119,3 +119,21 @@ int WarnSpaceSeparatedLines(const ControlFile& file, const std::string& fileName
     }
     return found;
 }
+
+int ReportShortTracks(const Tracks& tracks, int verbo, bool always)
+{
+    int found = 0;
+    for (int c = 1; c <= tracks.channels(); ++c) {
+        const size_t i = static_cast<size_t>(c);
+        const WavInfo& info = tracks.info[i];
+        if (!tracks.headerOk[i] || info.frames >= info.declaredFrames) continue;
+        ++found;
+        if (verbo >= 1 || always)
+            std::fprintf(g_console,
+                         ">> Warning: the file of channel %i (%s) holds %lld frames but its header says %lld; it "
+                         "plays short.\n",
+                         c, tracks.paths[i].c_str(), static_cast<long long>(info.frames),
+                         static_cast<long long>(info.declaredFrames));
+    }
+    return found;
+}

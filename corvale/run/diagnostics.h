@@ -27,3 +27,7 @@ int WarnSpaceSeparatedLines(const ControlFile& file, const std::string& fileName
 
 // True when word is a code of the cue sheet or a keyword of the preferences.
 bool IsKnownWord(const std::string& word, KnownWords words);
+
+// Tracks whose data chunk holds fewer frames than their header says: they play
+// short. A line each (at verbosity 1 and above, or always). Returns how many.
+int ReportShortTracks(const Tracks& tracks, int verbo, bool always = false);

@@ -77,6 +77,7 @@ int RunCorvale(int argc, char** argv)
     PrepareCueSheet(prefs.verbo, run->cue);
     DecodeTrackList(run->trackFile, prefs, run->tracks);
     ReportNoUsableTrack(run->tracks, run->trackFile, prefs.tlistTab);
+    const int shortTracks = ReportShortTracks(run->tracks, prefs.verbo, run->strict);
 
     if (prefs.verbo == 2) std::fprintf(g_console, "Read file headers.\n");
     if (const int status = CheckSampleRates(run->tracks)) return Exit(status);
@@ -103,6 +104,11 @@ int RunCorvale(int argc, char** argv)
     if (const int status = ReadCueSheet(*run)) return Exit(status);
     if (ReportUnheardTracks(run->tracks, run->automation, prefs.verbo, run->strict) > 0 && run->strict) {
         std::fprintf(g_console, "Error: tracks that will not be heard stop the run (--strict); nothing was written.\n");
+        return Exit(kStrictStatus);
+    }
+    if (shortTracks > 0 && run->strict) {
+        std::fprintf(g_console, "Error: tracks shorter than their headers say stop the run (--strict); nothing was "
+                                "written.\n");
         return Exit(kStrictStatus);
     }
     if (const int status = CheckOutputNames(*run)) return Exit(status);

@@ -121,15 +121,20 @@ int CheckSampleRates(Tracks& tracks)
     const int n = tracks.channels();
     bool first = true;
     uint64_t rate = 0;
+    size_t firstChannel = 0;
     for (int ch = 1; ch <= n; ++ch) {
         const size_t c = static_cast<size_t>(ch);
         if (!tracks.active[c]) continue;
         if (first) {
             rate = tracks.info[c].sampleRate;
+            firstChannel = c;
             first = false;
         } else if (tracks.info[c].sampleRate != rate) {
             std::fprintf(g_console, "The sample rate appears to be %li\n", static_cast<long>(rate));
             std::fprintf(g_console, "The file assigned to channel %i has a different rate!\n", ch);
+            std::fprintf(g_console, "  %s is at %llu Hz; %s, the first track, is at %llu Hz\n",
+                         tracks.paths[c].c_str(), static_cast<unsigned long long>(tracks.info[c].sampleRate),
+                         tracks.paths[firstChannel].c_str(), static_cast<unsigned long long>(rate));
             return 1;
         }
     }

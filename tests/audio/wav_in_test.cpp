@@ -154,7 +154,7 @@ TEST(WavHeader, ChunksAreFoundAtEvenOffsetsOnly)
     {
         Console con;
         EXPECT_EQ(GET_ATTRIBUTES(1, p.c_str(), info), 0);
-        EXPECT_EQ(con.Text(), "Can't find format chunk in wave file!\n");
+        EXPECT_EQ(con.Text(), "Can't find format chunk in wave file!\n  in " + p + "\n");
     }
 }
 
@@ -232,13 +232,13 @@ TEST(WavHeader, BrokenOrMissingFilesAreLeftOutWithAMessage)
         Console con;
         const std::string p = dir.File("absent.wav");
         EXPECT_EQ(GET_ATTRIBUTES(1, p.c_str(), info), 0);
-        EXPECT_EQ(con.Text(), "Cannot find file in track list called " + p + "!!\n");
+        EXPECT_EQ(con.Text(), "Cannot find file in track list called " + p + "!!\n  " + p + ": No such file or directory\n");
     }
     {
         Console con;
         const std::string p = dir.Write("empty.wav", Bytes{});
         EXPECT_EQ(GET_ATTRIBUTES(1, p.c_str(), info), 0);
-        EXPECT_EQ(con.Text(), "Can't find format chunk in wave file!\n");
+        EXPECT_EQ(con.Text(), "Can't find format chunk in wave file!\n  in " + p + "\n");
     }
     {
         Console con;
@@ -544,5 +544,6 @@ TEST(TrackFiles, LinksAreFollowedAndOnlyRegularFilesAreUsed)
     std::filesystem::create_symlink("gone.wav", dir.File("dangling.wav"));
     h = ReadHeader(dir.File("dangling.wav"));
     EXPECT_EQ(h.ok, 0);
-    EXPECT_EQ(h.text, "Cannot find file in track list called " + dir.File("dangling.wav") + "!!\n");
+    EXPECT_EQ(h.text, "Cannot find file in track list called " + dir.File("dangling.wav") + "!!\n  " +
+                          dir.File("dangling.wav") + ": No such file or directory\n");
 }

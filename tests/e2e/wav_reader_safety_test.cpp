@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/audio/wav_files.h"
+#include "corvale/run/outputs.h"
 #include "tests/e2e/session_harness.h"
 #include "tests/testutil.h"
 
@@ -184,7 +185,7 @@ TEST(WavReaderSafety, ATrackReplacedByAFifoBeforeTheMixStopsTheRun)
     std::filesystem::remove(dir / "a.wav");
     ASSERT_EQ(::mkfifo((dir / "a.wav").c_str(), 0600), 0);
     int status = -1;
-    EXPECT_TRUE(testutil::ReturnsWithin(10.0, dir / "a.wav", [&] { status = RunMix(*run); }))
+    EXPECT_TRUE(testutil::ReturnsWithin(10.0, dir / "a.wav", [&] { status = MixIntoOutputs(*run); }))
         << "opening the track for the mix blocked";
     EXPECT_EQ(status, 2);
     EXPECT_TRUE(Has(console.Text(), "The file of channel 1 (" + (dir / "a.wav") +

@@ -215,10 +215,13 @@ TEST(CheckSampleRates, TheFirstActiveChannelSetsTheRate)
         EXPECT_EQ(con.Text(), "");
     }
     t.info[4].sampleRate = 44100;
+    t.paths[2] = "drums.wav";
+    t.paths[4] = "vox.wav";
     {
         Console con;
         EXPECT_EQ(CheckSampleRates(t), 1);
-        EXPECT_EQ(con.Text(), "The sample rate appears to be 48000\nThe file assigned to channel 4 has a different rate!\n");
+        EXPECT_EQ(con.Text(), "The sample rate appears to be 48000\nThe file assigned to channel 4 has a different rate!\n"
+                              "  vox.wav is at 44100 Hz; drums.wav, the first track, is at 48000 Hz\n");
     }
     Tracks none;
     none.count = 2;
