@@ -25,6 +25,7 @@ bool LoadControlStream(std::FILE* f, ControlFile& file, const char* name)
     file.text.clear();
     file.bodyStart = 0;
     file.loaded = false;
+    file.prefsNotes.Clear();
     if (f == nullptr) return false;
     if (std::fseek(f, 0, SEEK_END) != 0) return false;
     const long size = std::ftell(f);

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "corvale/run/prefs_keywords.h"
+
 // One control file in memory. The text ends at its first NUL byte (as a C string
 // would); the body starts at the line feed that follows the first "begin", or at
 // the start when the text has no "begin".
@@ -12,8 +14,18 @@ struct ControlFile {
     std::string text;
     size_t bodyStart = 0;
     bool loaded = false;
+    // For a preferences file: the keywords whose missing value has been reported.
+    mutable PrefsNotes prefsNotes;
     const char* body() const { return text.c_str() + bodyStart; }
 };
+
+// The keyword-aware scan of a loaded preferences file; each keyword without its
+// value is reported once however often it is scanned.
+template <class F>
+void ScanPrefs(const ControlFile& prefs, const char* key, F&& onHit)
+{
+    ScanPrefs(prefs.body(), key, onHit, PrefsScan{&prefs.prefsNotes});
+}
 
 // Reads an open stream into file (text and body). Returns false when the stream
 // could not be read (file then holds an empty text). name, when given, names the
