@@ -28,9 +28,16 @@ void ScanPrefs(const ControlFile& prefs, const char* key, F&& onHit)
 }
 
 // Reads an open stream into file (text and body). Returns false when the stream
-// could not be read (file then holds an empty text). name, when given, names the
-// file in the warning printed for a "begin" without a line break after it.
+// could not be read (file then holds an empty text). A UTF-8 byte-order mark at
+// the start and the carriage return of every CR LF pair are dropped, so a file
+// saved with either reads as its plain twin; a lone carriage return stays. name,
+// when given, names the file in the warning printed for a "begin" without a line
+// break after it.
 bool LoadControlStream(std::FILE* f, ControlFile& file, const char* name = nullptr);
+
+// The text of a control file as its readers take it: without a leading UTF-8
+// byte-order mark and with every CR LF pair made a single line feed.
+void NormaliseLineEnds(std::string& text);
 
 // Finds the body of text: the offset of the first line feed after the first
 // "begin", 0 without "begin", text.size() when "begin" has no line feed after it.
