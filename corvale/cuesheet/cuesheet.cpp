@@ -58,11 +58,11 @@ int ReadCueSheet(Run& run)
     ReadVcaAssignment(body, run.routing);
 
     // Time settings, then the cue pass that uses them.
-    ReadOffset(prefs, ctx, run.timing);
+    ReadOffset(prefs, ctx, run.timing, &run.prefsFile.prefsNotes);
     if (run.prefs.tempo) {
         if (const int status = ReadTempoMap(body, ctx, run.timing)) return status;
     }
-    ReadTimeFields(prefs, ctx, run.timing);
+    ReadTimeFields(prefs, ctx, run.timing, &run.prefsFile.prefsNotes);
     if (const int status = CuePass(run)) return status;
 
     // The passes that refine what the cue pass collected.

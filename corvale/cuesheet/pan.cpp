@@ -94,9 +94,9 @@ void PanLawAndGains(Run& run)
 {
     PanSettings& pan = run.pan;
     float law = kDefaultPanLaw;
-    ScanKeyword(run.prefsFile.body(), "pan", [&](Tokens& tokens) {
+    ScanPrefs(run.prefsFile, "pan", [&](Tokens& tokens) {
         law = AtoFf(tokens.Next("\n"));
-        return false;  // only the first line counts
+        return false;  // only the first line with a value counts
     });
     if (!(law >= 0.0f && law <= 6.02f)) law = kDefaultPanLaw;  // NaN included
     pan.panLaw = law;

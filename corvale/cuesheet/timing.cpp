@@ -5,6 +5,7 @@
 
 #include "corvale/run/console.h"
 #include "corvale/run/numeric.h"
+#include "corvale/run/prefs_keywords.h"
 #include "corvale/run/text.h"
 
 namespace {
@@ -22,9 +23,9 @@ float FieldF(Tokens& tokens, const char* delims) { return AtoFf(tokens.Next(deli
 
 }  // namespace
 
-void ReadOffset(const char* prefsBody, const TimeContext& ctx, Timing& timing)
+void ReadOffset(const char* prefsBody, const TimeContext& ctx, Timing& timing, PrefsNotes* notes)
 {
-    ScanKeyword(prefsBody, "offset", [&](Tokens& tokens) {
+    ScanPrefs(prefsBody, "offset", [&](Tokens& tokens) {
         const char* first = tokens.Next("\t\n");
         if (first != nullptr && std::strcmp(first, "xlink") == 0) {
             timing.offset = ctx.xin;
@@ -37,7 +38,7 @@ void ReadOffset(const char* prefsBody, const TimeContext& ctx, Timing& timing)
         }
         std::fprintf(g_console, "Automation offset by %li samples.\n", static_cast<long>(timing.offset));
         return true;
-    });
+    }, PrefsScan{notes});
 }
 
 int ReadTempoMap(const char* body, const TimeContext& ctx, Timing& timing)
@@ -74,9 +75,9 @@ int ReadTempoMap(const char* body, const TimeContext& ctx, Timing& timing)
     return 0;
 }
 
-void ReadTimeFields(const char* prefsBody, const TimeContext& ctx, Timing& timing)
+void ReadTimeFields(const char* prefsBody, const TimeContext& ctx, Timing& timing, PrefsNotes* notes)
 {
-    ScanKeyword(prefsBody, "tfields", [&](Tokens& tokens) {
+    ScanPrefs(prefsBody, "tfields", [&](Tokens& tokens) {
         int n = AtoI(tokens.Next("\n"));
         if (n < 1 || n > 3) n = 3;
         timing.tfields = n;
@@ -87,7 +88,7 @@ void ReadTimeFields(const char* prefsBody, const TimeContext& ctx, Timing& timin
                 std::fprintf(g_console, "Using %i time fields\n", n);
         }
         return true;
-    });
+    }, PrefsScan{notes});
 }
 
 int64_t MusicalTime(const Timing& timing, float bar, float beat, float tick)

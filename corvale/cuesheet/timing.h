@@ -5,6 +5,7 @@
 #include <vector>
 
 class Tokens;
+class PrefsNotes;
 
 struct TempoSection {
     double tempo = 0.0;
@@ -31,13 +32,14 @@ struct TimeContext {
     bool announce = false;       // verbosity level 2
 };
 
-// `offset` lines of the preferences text.
-void ReadOffset(const char* prefsBody, const TimeContext& ctx, Timing& timing);
+// `offset` lines of the preferences text (notes: the file's record of keywords
+// reported without a value).
+void ReadOffset(const char* prefsBody, const TimeContext& ctx, Timing& timing, PrefsNotes* notes = nullptr);
 // "tmap" lines (tempo mode only). Returns 0 or the exit status 2 after its message
 // (no section at all, or a tempo that is not a positive finite number).
 int ReadTempoMap(const char* body, const TimeContext& ctx, Timing& timing);
 // `tfields` lines of the preferences text.
-void ReadTimeFields(const char* prefsBody, const TimeContext& ctx, Timing& timing);
+void ReadTimeFields(const char* prefsBody, const TimeContext& ctx, Timing& timing, PrefsNotes* notes = nullptr);
 
 // A "t" line whose code was just read from tokens: reads its fields, checks the
 // time and makes it current. Returns 0 or the exit status 2 after its message.

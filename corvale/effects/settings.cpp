@@ -388,7 +388,7 @@ int ReadEffectSettings(Run& run)
     fx.discreteSendBuffers = fx.discreteOn || fx.masterTrev;
 
     if (fx.recursiveOn || fx.masterRev) {
-        ScanKeyword(run.prefsFile.body(), "tap", [&](Tokens& tokens) {
+        ScanPrefs(run.prefsFile, "tap", [&](Tokens& tokens) {
             const char* v = tokens.Next("\n");
             if (v != nullptr && std::strcmp(v, "rev") == 0) fx.tapMode = 1;
             else if (v != nullptr && std::strcmp(v, "rtn") == 0) fx.tapMode = 2;

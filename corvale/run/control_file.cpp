@@ -23,11 +23,27 @@ size_t FindBody(const std::string& text)
     return lf == std::string::npos ? text.size() : lf;
 }
 
+namespace {
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+}  // namespace
+
+void NormaliseLineEnds(std::string& text)
+{
+    if (text.compare(0, 3, kUtf8Bom) == 0) text.erase(0, 3);
+    size_t out = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        text[out++] = text[i];
+    }
+    text.resize(out);
+}
+
 bool LoadControlStream(std::FILE* f, ControlFile& file, const char* name)
 {
     file.text.clear();
     file.bodyStart = 0;
     file.loaded = false;
+    file.prefsNotes.Clear();
     if (f == nullptr) return false;
     if (std::fseek(f, 0, SEEK_END) != 0) return false;
     const long size = std::ftell(f);
@@ -41,6 +57,7 @@ bool LoadControlStream(std::FILE* f, ControlFile& file, const char* name)
     buf.resize(got);
     const size_t nul = buf.find('\0');
     if (nul != std::string::npos) buf.resize(nul);
+    NormaliseLineEnds(buf);
     file.text = std::move(buf);
     file.bodyStart = FindBody(file.text);
     if (file.bodyStart == file.text.size() && file.text.find("begin") != std::string::npos) {

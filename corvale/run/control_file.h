@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "corvale/run/prefs_keywords.h"
+
 // One control file in memory. The text ends at its first NUL byte (as a C string
 // would); the body starts at the line feed that follows the first "begin", or at
 // the start when the text has no "begin".
@@ -13,13 +15,30 @@ struct ControlFile {
     size_t bodyStart = 0;
     bool loaded = false;
     std::string path;   // the file it was read from (empty for a text given in memory)
+    // For a preferences file: the keywords whose missing value has been reported.
+    mutable PrefsNotes prefsNotes;
     const char* body() const { return text.c_str() + bodyStart; }
 };
 
+// The keyword-aware scan of a loaded preferences file; each keyword without its
+// value is reported once however often it is scanned.
+template <class F>
+void ScanPrefs(const ControlFile& prefs, const char* key, F&& onHit)
+{
+    ScanPrefs(prefs.body(), key, onHit, PrefsScan{&prefs.prefsNotes});
+}
+
 // Reads an open stream into file (text and body). Returns false when the stream
-// could not be read (file then holds an empty text). name, when given, names the
-// file in the warning printed for a "begin" without a line break after it.
+// could not be read (file then holds an empty text). A UTF-8 byte-order mark at
+// the start and the carriage return of every CR LF pair are dropped, so a file
+// saved with either reads as its plain twin; a lone carriage return stays. name,
+// when given, names the file in the warning printed for a "begin" without a line
+// break after it.
 bool LoadControlStream(std::FILE* f, ControlFile& file, const char* name = nullptr);
+
+// The text of a control file as its readers take it: without a leading UTF-8
+// byte-order mark and with every CR LF pair made a single line feed.
+void NormaliseLineEnds(std::string& text);
 
 // Finds the body of text: the offset of the first line feed after the first
 // "begin", 0 without "begin", text.size() when "begin" has no line feed after it.

@@ -8,6 +8,7 @@
 #include "corvale/run/console.h"
 #include "corvale/run/control_file.h"
 #include "corvale/run/limits.h"
+#include "corvale/run/prefs_keywords.h"
 #include "corvale/run/text.h"
 #include "corvale/run/tracklist.h"
 
@@ -20,11 +21,6 @@ constexpr const char* kCueCodes[] = {
     "trev",   "rtn",    "trtn",  "pos",   "width", "rhp",    "rlp",   "o",     "order",
 };
 
-constexpr const char* kPrefsKeywords[] = {
-    "verbo", "mixdir", "predir", "bakdir", "wavdir", "tlist",  "tlist=tab", "oname", "sfields", "pre",
-    "start", "length", "xfields", "head",  "tail",   "xin",    "xout",      "v=percent", "tempo", "launch",
-    "mono",  "dbps",   "dither",  "outbits", "offset", "tfields", "pan",    "tap",
-};
 
 }  // namespace
 
@@ -34,8 +30,7 @@ bool IsKnownWord(const std::string& word, KnownWords words)
         for (const char* c : kCueCodes)
             if (word == c) return true;
     } else {
-        for (const char* k : kPrefsKeywords)
-            if (word == k) return true;
+        return FindPrefsKeyword(word.c_str()) != nullptr;
     }
     return false;
 }

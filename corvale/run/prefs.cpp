@@ -11,13 +11,13 @@
 
 namespace {
 
-// A text value of the rest of the line, last occurrence wins. Returns false after
-// a message when a value is longer than maxLen.
-bool ReadText(const char* body, const char* key, const char* delims, size_t maxLen, std::string& value,
+// A text value (the rest of the line or one field, by delims), last occurrence
+// wins. Returns false after a message when a value is longer than maxLen.
+bool ReadText(const ControlFile& file, const char* key, const char* delims, size_t maxLen, std::string& value,
               bool& set)
 {
     bool ok = true;
-    ScanKeyword(body, key, [&](Tokens& t) {
+    ScanPrefs(file, key, [&](Tokens& t) {
         const char* v = t.Next(delims);
         if (v == nullptr) return true;
         if (std::strlen(v) > maxLen) {
@@ -34,19 +34,19 @@ bool ReadText(const char* body, const char* key, const char* delims, size_t maxL
 
 // An integer of one field or of the rest of the line, last occurrence wins.
 template <class Apply>
-void ReadInt(const char* body, const char* key, const char* delims, Apply&& apply)
+void ReadInt(const ControlFile& file, const char* key, const char* delims, Apply&& apply)
 {
-    ScanKeyword(body, key, [&](Tokens& t) {
+    ScanPrefs(file, key, [&](Tokens& t) {
         apply(AtoI(t.Next(delims)));
         return true;
     });
 }
 
 // A keyword that stands alone.
-bool HasKeyword(const char* body, const char* key)
+bool HasKeyword(const ControlFile& file, const char* key)
 {
     bool found = false;
-    ScanKeyword(body, key, [&](Tokens&) {
+    ScanPrefs(file, key, [&](Tokens&) {
         found = true;
         return false;
     });
@@ -94,35 +94,35 @@ int64_t ReadTimeFields(Tokens& t, int fields, double sampleRate)
 int ReadVerbo(const ControlFile& prefsFile)
 {
     int verbo = 2;
-    ReadInt(prefsFile.body(), "verbo", "\t\n", [&](int v) { verbo = v; });
+    ReadInt(prefsFile, "verbo", "\t\n", [&](int v) { verbo = v; });
     return verbo;
 }
 
 int ReadEarlyPrefs(const ControlFile& prefsFile, Prefs& prefs)
 {
-    const char* body = prefsFile.body();
-    prefs.verbo = ReadVerbo(prefsFile);
-    if (!ReadText(body, "mixdir", "\n", kPathMax, prefs.mixdir, prefs.mixdirSet)) return 2;
-    if (!ReadText(body, "predir", "\n", kPathMax, prefs.predir, prefs.predirSet)) return 2;
-    if (!ReadText(body, "bakdir", "\n", kPathMax, prefs.bakdir, prefs.bakdirSet)) return 2;
-    if (!ReadText(body, "wavdir", "\n", kPathMax, prefs.wavdir, prefs.wavdirSet)) return 2;
-    ReadInt(body, "tlist", "\t\n", [&](int v) {
+    const ControlFile& f = prefsFile;
+    prefs.verbo = ReadVerbo(f);
+    if (!ReadText(f, "mixdir", "\n", kPathMax, prefs.mixdir, prefs.mixdirSet)) return 2;
+    if (!ReadText(f, "predir", "\n", kPathMax, prefs.predir, prefs.predirSet)) return 2;
+    if (!ReadText(f, "bakdir", "\n", kPathMax, prefs.bakdir, prefs.bakdirSet)) return 2;
+    if (!ReadText(f, "wavdir", "\n", kPathMax, prefs.wavdir, prefs.wavdirSet)) return 2;
+    ReadInt(f, "tlist", "\t\n", [&](int v) {
         if (v == 0 || v == 1) prefs.tlist = v;
     });
-    if (HasKeyword(body, "tlist=tab")) prefs.tlistTab = true;
+    if (HasKeyword(f, "tlist=tab")) prefs.tlistTab = true;
     return 0;
 }
 
 namespace {
 
-// Preview mode: the first "pre" decides; "start" and "length" are read from the
-// tokens after its line. Returns 0 or the exit status of a bad start.
-int ReadPreview(const char* body, int64_t songLength, double sampleRate, Prefs& prefs, bool& lengthSet,
+// Preview mode: the first "pre" with a value decides; "start" and "length" are
+// read from the tokens after its line. Returns 0 or the exit status of a bad start.
+int ReadPreview(const ControlFile& file, int64_t songLength, double sampleRate, Prefs& prefs, bool& lengthSet,
                 int64_t& start, int64_t& length)
 {
     bool found = false;
     int status = 0;
-    ScanKeyword(body, "pre", [&](Tokens& t) {
+    ScanPrefs(file, "pre", [&](Tokens& t) {
         found = true;
         const char* v = t.Next("\n");
         if (v == nullptr || std::strcmp(v, "on") != 0) return false;
@@ -134,25 +134,28 @@ int ReadPreview(const char* body, int64_t songLength, double sampleRate, Prefs& 
         else
             prefs.outName = "preview.wav";
         if (prefs.verbo == 2) std::fprintf(g_console, "Running in Preview Mode\n");
-        for (const char* tok = t.Next("\t\n"); tok != nullptr; tok = t.Next("\t\n")) {
-            if (std::strcmp(tok, "end") == 0) break;
-            if (std::strcmp(tok, "start") == 0) {
-                start = ReadTimeFields(t, prefs.sfields, sampleRate);
+        WalkPrefs(
+            t, {"start", "length"},
+            [&](const char* key, Tokens& tt) {
+                if (std::strcmp(key, "length") == 0) {
+                    length = Trunc64(AtoF(tt.Next("\n")) * sampleRate);
+                    lengthSet = true;
+                    return true;
+                }
+                start = ReadTimeFields(tt, prefs.sfields, sampleRate);
                 if (start > songLength) {
                     std::fprintf(g_console, "Error: Preview start time in preferences file exceeds song length\n");
                     status = 2;
-                    break;
+                    return false;
                 }
                 if (start < 0) {
                     std::fprintf(g_console, "Error: Preview start time in preferences is less than zero.\n");
                     status = 2;
-                    break;
+                    return false;
                 }
-            } else if (std::strcmp(tok, "length") == 0) {
-                length = Trunc64(AtoF(t.Next("\n")) * sampleRate);
-                lengthSet = true;
-            }
-        }
+                return true;
+            },
+            PrefsScan{&file.prefsNotes});
         return false;
     });
     if (!found) std::fprintf(g_console, "Preview mode not specified.\n");
@@ -173,9 +176,9 @@ int64_t TrimFrames(float seconds, double sampleRate, int64_t songLength)
 int ReadLatePrefs(const ControlFile& prefsFile, const std::string& title, int64_t songLength,
                   double sampleRate, Prefs& prefs)
 {
-    const char* body = prefsFile.body();
+    const ControlFile& f = prefsFile;
 
-    if (!ReadText(body, "oname", "\n", kPathMax, prefs.oname, prefs.onameSet)) return 2;
+    if (!ReadText(f, "oname", "\n", kPathMax, prefs.oname, prefs.onameSet)) return 2;
     prefs.mixName = prefs.onameSet ? prefs.oname : title;
     if (prefs.mixName.size() > static_cast<size_t>(kPathMax)) {
         std::fprintf(g_console, "Error: the mix title is longer than %i characters; set oname in the preferences file.\n",
@@ -184,15 +187,15 @@ int ReadLatePrefs(const ControlFile& prefsFile, const std::string& title, int64_
     }
     prefs.outName = (prefs.mixdirSet ? prefs.mixdir : std::string()) + prefs.mixName + ".wav";
 
-    ReadInt(body, "sfields", "\n", [&](int v) { prefs.sfields = FieldCount(v); });
+    ReadInt(f, "sfields", "\n", [&](int v) { prefs.sfields = FieldCount(v); });
     if (prefs.verbo == 2) std::fprintf(g_console, "Checking Preferences...\n");
 
     bool lengthSet = false;
     int64_t previewStart = 0, previewLength = 0;
-    if (const int status = ReadPreview(body, songLength, sampleRate, prefs, lengthSet, previewStart, previewLength))
+    if (const int status = ReadPreview(f, songLength, sampleRate, prefs, lengthSet, previewStart, previewLength))
         return status;
 
-    ReadInt(body, "xfields", "\n", [&](int v) { prefs.xfields = FieldCount(v); });
+    ReadInt(f, "xfields", "\n", [&](int v) { prefs.xfields = FieldCount(v); });
 
     int64_t start = 0, count = 0, head = 0, tail = 0;
     if (prefs.preview) {
@@ -200,21 +203,21 @@ int ReadLatePrefs(const ControlFile& prefsFile, const std::string& title, int64_
         count = lengthSet ? previewLength : songLength;
     } else {
         float headSec = 0.0f, tailSec = 0.0f;
-        ScanKeyword(body, "head", [&](Tokens& t) {
+        ScanPrefs(f, "head", [&](Tokens& t) {
             headSec = AtoFf(t.Next("\t\n"));
             return true;
         });
-        ScanKeyword(body, "tail", [&](Tokens& t) {
+        ScanPrefs(f, "tail", [&](Tokens& t) {
             tailSec = AtoFf(t.Next("\t\n"));
             return true;
         });
         int64_t xin = 0, xout = 0;
         bool xoutSet = false;
-        ScanKeyword(body, "xin", [&](Tokens& t) {
+        ScanPrefs(f, "xin", [&](Tokens& t) {
             xin = ReadTimeFields(t, prefs.xfields, sampleRate);
             return true;
         });
-        ScanKeyword(body, "xout", [&](Tokens& t) {
+        ScanPrefs(f, "xout", [&](Tokens& t) {
             xout = ReadTimeFields(t, prefs.xfields, sampleRate);
             xoutSet = true;
             return true;
@@ -234,36 +237,37 @@ int ReadLatePrefs(const ControlFile& prefsFile, const std::string& title, int64_
     prefs.renderStart = start;
     prefs.renderCount = count;
 
-    if (HasKeyword(body, "v=percent")) {
+    if (HasKeyword(f, "v=percent")) {
         prefs.percent = true;
         if (prefs.verbo == 2) std::fprintf(g_console, "Faders using percent.\n");
     }
-    if (HasKeyword(body, "tempo")) {
+    if (HasKeyword(f, "tempo")) {
         prefs.tempo = true;
         if (prefs.verbo == 2) std::fprintf(g_console, "Tempo mode on.\n");
     }
-    if (!ReadText(body, "launch", "\t\n", kNameMax, prefs.launch, prefs.launchSet)) return 2;
-    ScanKeyword(body, "mono", [&](Tokens& t) {
+    if (!ReadText(f, "launch", "\t\n", kNameMax, prefs.launch, prefs.launchSet)) return 2;
+    // Alone on its line "mono" reads as 0 dB.
+    ScanPrefs(f, "mono", [&](Tokens& t) {
         float g = dBtoRatio(AtoFf(t.Next("\n")), 1.0f);
         if (!(g >= 0.125f && g <= 1.0f)) g = 0.5f;
         prefs.mono = true;
         prefs.monoGain = g;
         return true;
     });
-    ScanKeyword(body, "dbps", [&](Tokens& t) {
+    ScanPrefs(f, "dbps", [&](Tokens& t) {
         // A rate that is not a finite number counts as "0 or less": the default rate.
         const double v = AtoF(t.Next("\n"));
         prefs.dbps = std::isfinite(v) ? v : 0.0;
         return true;
     });
-    ReadInt(body, "dither", "\n", [&](int v) {
+    ReadInt(f, "dither", "\n", [&](int v) {
         if (v >= 0 && v <= 8)
             prefs.dither = v;
         else
             std::fprintf(g_console, "Dither is set out of range (0-8)\n");
     });
     int bits = 24;
-    CodetoInt(body, "outbits", bits);
+    CodetoInt(f.body(), "outbits", bits, &f.prefsNotes);
     prefs.outbits = bits == 16 ? 16 : 24;
     return 0;
 }

@@ -18,17 +18,28 @@ const char* Tokens::Next(const char* delims)
     s += std::strspn(s, delims);
     if (*s == '\0') {
         pos_ = static_cast<size_t>(s - buf_.data());
+        ended_ = '\0';
         return nullptr;
     }
     char* token = s;
     char* stop = std::strpbrk(token, delims);
     if (stop == nullptr) {
         pos_ = static_cast<size_t>(token - buf_.data()) + std::strlen(token);
+        ended_ = '\0';
     } else {
+        ended_ = *stop;
         *stop = '\0';
         pos_ = static_cast<size_t>(stop - buf_.data()) + 1;
     }
     return token;
+}
+
+bool Tokens::MoreOnLine() const
+{
+    if (ended_ != '\t') return false;
+    const char* s = buf_.data() + pos_;
+    s += std::strspn(s, "\t ");
+    return *s != '\0' && *s != '\n';
 }
 
 int pointToLines(char* text, std::vector<char*>& lines)
@@ -67,18 +78,6 @@ int RemoveExtraString(std::string& text, char c)
     }
     text.resize(out);
     return removed;
-}
-
-void CodetoInt(const char* text, const char* key, int& value)
-{
-    Tokens tokens(text);
-    for (const char* tok = tokens.Next("\t\n"); tok != nullptr; tok = tokens.Next("\t\n")) {
-        if (std::strcmp(tok, key) == 0) {
-            const char* v = tokens.Next("\t\n");
-            if (v == nullptr) break;
-            value = AtoI(v);
-        }
-    }
 }
 
 int checkValI(int value, int code)

@@ -17,10 +17,16 @@ public:
     explicit Tokens(const std::string& text) : Tokens(text.c_str()) {}
     // The next token, or nullptr when only delimiters (or nothing) remain.
     const char* Next(const char* delims);
+    // True when the last token was ended by a tab and the rest of its line holds
+    // something other than tabs and spaces.
+    bool MoreOnLine() const;
+    // Where a token returned by Next starts, counted from the start of the text.
+    size_t OffsetOf(const char* token) const { return static_cast<size_t>(token - buf_.data()); }
 
 private:
     std::vector<char> buf_;
     size_t pos_ = 0;
+    char ended_ = '\0';  // the delimiter that ended the last token ('\0' at the end of the text)
 };
 
 // Splits text in place at line feeds: lines[0] is the start of text, each line
@@ -35,11 +41,6 @@ void RemoveSpaces(std::string& text);
 // Replaces every run of two or more c by a single c; returns how many characters
 // were removed.
 int RemoveExtraString(std::string& text, char c);
-
-// For every token (over tab and line feed) equal to key, value = atoi of the next
-// token. Does not stop at "end"; the last occurrence wins; value is untouched when
-// the key is absent.
-void CodetoInt(const char* text, const char* key, int& value);
 
 // The keyword-scan idiom: tokens of text over tab and line feed from the first,
 // stopping at a token "end" or the end of the text. At every token equal to key

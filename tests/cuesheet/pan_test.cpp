@@ -104,6 +104,15 @@ TEST(PanLaw, OnlyTheFirstPanLineIsReadAndBadLawsGiveThreeDecibels)
     EXPECT_EQ(run->pan.gainL[1], 80.0f * Ratio(-6.02f) / 100.0f);
 }
 
+TEST(PanLaw, TheFirstPanLineWithAValueCounts)
+{
+    // The pan of "oname pan" is the mix name; the empty pan line is skipped.
+    auto run = RunWithTracks(1, {}, "oname\tpan\t6\npan\npan\t0\npan\t2\n");
+    const std::string out = PrintedBy([&] { PanLawAndGains(*run); });
+    EXPECT_EQ(run->pan.panLaw, 0.0f);
+    EXPECT_EQ(out, ">> Warning: pan has no value on its line of the preferences; it is left unset.\n");
+}
+
 TEST(DelayPan, ValuesBecomeTheirShareOfTheMaximumDelay)
 {
     auto run = RunWithTracks(3, {2}, "");

@@ -121,6 +121,24 @@ TEST(Offset, AddsToEveryTimeAndTheLastLineWins)
                               "Automation offset by 777 samples.\n");
 }
 
+TEST(Offset, OnlyOffsetLinesWithTheirValueCount)
+{
+    ConsoleCapture console;
+    TimeContext ctx = Context(44100.0, 10000000);
+    ctx.xin = 777;
+    Timing timing;
+    // "offset" as the value of oname is no offset line; an empty one is skipped
+    // and does not take the next line's fields.
+    ReadOffset("oname\toffset\t0\t1\t0\noffset\n0\t2\t0\n", ctx, timing);
+    EXPECT_EQ(timing.offset, 0);
+    ReadOffset("offset\t \nxin\t0\t1\t0\noffset\txlink\n", ctx, timing);
+    EXPECT_EQ(timing.offset, 777);
+    EXPECT_EQ(console.Text(),
+              ">> Warning: offset has no value on its line of the preferences; it is left unset.\n"
+              ">> Warning: offset has no value on its line of the preferences; it is left unset.\n"
+              "Automation offset by 777 samples.\n");
+}
+
 TEST(Offset, SumIsFormedInSinglePrecision)
 {
     // 60.01 s: the float sum is 60.0099983..., the double one 60.01.
@@ -153,6 +171,16 @@ TEST(TimeFields, OutOfRangeCountBecomesThreeAndIsAnnounced)
     ReadTimeFields("tfields\t1\n", ctx, quiet);
     EXPECT_EQ(quiet.tfields, 1);
     EXPECT_EQ(console.Text(), "Using 1 time field\nUsing 2 time fields\nUsing 3 time fields\n");
+}
+
+TEST(TimeFields, AnEmptyTfieldsKeepsTheCountAndANamedOneIsNoLine)
+{
+    ConsoleCapture console;
+    TimeContext ctx = Context(44100.0, 0);
+    Timing timing;
+    ReadTimeFields("tfields\n1\noname\ttfields\t2\n", ctx, timing);
+    EXPECT_EQ(timing.tfields, 3);
+    EXPECT_EQ(console.Text(), ">> Warning: tfields has no value on its line of the preferences; it is left unset.\n");
 }
 
 TEST(TempoMap, SectionLengthsFollowTempoAndMeter)

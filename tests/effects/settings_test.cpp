@@ -261,6 +261,15 @@ TEST(SettingsReverb, TapFileOnlyWithTheRecursiveReverb)
     Result m = ReadFx(s);
     EXPECT_EQ(m.fx().tapMode, 2);
     EXPECT_EQ(m.fx().tapName, "/nonexistent-corvale-dir/rtnTap.wav");
+
+    // "tap" as a name is no tap line, and an empty one does not read the next line.
+    s.prefs = "oname\ttap\trtn\ntap\nrev\nend\n";
+    Result named = ReadFx(s);
+    EXPECT_EQ(named.status, 0);
+    EXPECT_EQ(named.fx().tapMode, 0);
+    EXPECT_EQ(named.console,
+              "Reading effect settings...\n"
+              ">> Warning: tap has no value on its line of the preferences; it is left unset.\n");
 }
 
 TEST(SettingsOrderLines, SetTheOrderOfOneEffectInOneSlot)

@@ -47,6 +47,30 @@ TEST(ControlFileBody, StartsAtTheLineFeedAfterTheFirstBeginAndTheTextAtItsFirstN
     EXPECT_STREQ(cut.body(), "\npre\ton\n");
 }
 
+TEST(ControlFileLoad, CrLfPairsAndALeadingByteOrderMarkReadAsTheirPlainTwin)
+{
+    const std::string plain = "notes\nbegin\npre\toff\noname\tmix\nend\n";
+    const std::string crlf = "notes\r\nbegin\r\npre\toff\r\noname\tmix\r\nend\r\n";
+    for (const std::string& text : {crlf, "\xEF\xBB\xBF" + plain, "\xEF\xBB\xBF" + crlf}) {
+        const ControlFile f = LoadText(text);
+        EXPECT_EQ(f.text, plain);
+        EXPECT_STREQ(f.body(), "\npre\toff\noname\tmix\nend\n");
+    }
+    // A mark before the first keyword of a file without "begin" no longer hides it.
+    EXPECT_STREQ(LoadText("\xEF\xBB\xBFverbo\t0\r\n").body(), "verbo\t0\n");
+    EXPECT_STREQ(LoadText("begin\r\n+\r\n").body(), "\n+\n");
+}
+
+TEST(ControlFileLoad, LoneCarriageReturnsAndMarksElsewhereStay)
+{
+    EXPECT_EQ(LoadText("begin\na\rb\n\r").text, "begin\na\rb\n\r");
+    // Of "\r\r\n" only the return right before the line feed goes.
+    EXPECT_EQ(LoadText("a\r\r\nb").text, "a\r\nb");
+    EXPECT_EQ(LoadText("a\xEF\xBB\xBF\n").text, "a\xEF\xBB\xBF\n");
+    // Only one leading mark is dropped.
+    EXPECT_EQ(LoadText("\xEF\xBB\xBF\xEF\xBB\xBFx").text, "\xEF\xBB\xBFx");
+}
+
 TEST(ControlFileBody, BeginWithoutALineBreakLeavesAnEmptyBodyWithAWarning)
 {
     ConsoleCapture out;

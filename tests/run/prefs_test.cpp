@@ -20,6 +20,11 @@ ControlFile Body(const std::string& body)
 
 constexpr int64_t kTenSeconds = 441000;
 
+std::string Warning(const std::string& key)
+{
+    return ">> Warning: " + key + " has no value on its line of the preferences; it is left unset.\n";
+}
+
 struct Late {
     Prefs prefs;
     int status = -1;
@@ -51,6 +56,18 @@ TEST(EarlyPrefs, LastOccurrenceWinsAndNothingAfterEndIsSeen)
     EXPECT_EQ(p.mixdir, "out/");
     EXPECT_FALSE(p.wavdirSet);
     EXPECT_EQ(ReadVerbo(Body("\nverbo\t\t1\n")), 1);  // a doubled tab still yields the value
+}
+
+TEST(EarlyPrefs, AnEmptyVerboWarnsOnceThoughItIsReadTwice)
+{
+    ConsoleCapture out;
+    Prefs p;
+    const ControlFile f = Body("\nverbo\nmixdir\tverbo\n");
+    p.verbo = ReadVerbo(f);
+    ReadEarlyPrefs(f, p);
+    EXPECT_EQ(p.verbo, 2);
+    EXPECT_EQ(p.mixdir, "verbo");
+    EXPECT_EQ(out.Take(), Warning("verbo"));
 }
 
 TEST(EarlyPrefs, DirectoriesTakeTheRestOfTheLine)
@@ -294,18 +311,84 @@ TEST(LatePrefs, OutbitsIs16Or24AndIsSeenPastEnd)
     EXPECT_EQ(ReadLate("\npre\toff\noutbits\t16\noutbits\t8\n").prefs.outbits, 24);
 }
 
-TEST(LatePrefs, MissingValuesAtTheEndOfTheTextDoNotCrash)
+TEST(LatePrefs, MissingValuesAtTheEndOfTheTextAreLeftUnsetWithAWarning)
 {
-    for (const char* key : {"oname", "sfields", "xfields", "head", "tail", "xin", "xout", "launch", "mono", "dbps",
+    for (const char* key : {"oname", "sfields", "xfields", "head", "tail", "xin", "xout", "launch", "dbps",
                             "dither", "outbits"}) {
-        const Late r = ReadLate(std::string("\npre\toff\n") + key);
+        const Late r = ReadLate(std::string("\npre\toff\n") + key, kTenSeconds, "t", 0);
         EXPECT_EQ(r.status, 0) << key;
+        EXPECT_EQ(r.out, Warning(key)) << key;
+        EXPECT_EQ(r.prefs.outName, "t.wav") << key;
+        EXPECT_EQ(r.prefs.renderCount, kTenSeconds) << key;
     }
     // "1" is the minutes; the missing seconds and milliseconds read as 0.
     const Late pre = ReadLate("\npre\ton\nstart\t1", 10000000);
     EXPECT_EQ(pre.status, 0);
     EXPECT_EQ(pre.prefs.renderStart, 60 * 44100);
-    EXPECT_EQ(ReadLate("\npre").out, "Checking Preferences...\n");
+    // An empty pre is skipped: with no other pre line the preview is not specified.
+    EXPECT_EQ(ReadLate("\npre").out,
+              "Checking Preferences...\n" + Warning("pre") + "Preview mode not specified.\n");
+}
+
+TEST(LatePrefs, AKeywordAsTheValueOfAnotherNamesTheMix)
+{
+    const Late mono = ReadLate("\npre\toff\noname\tmono\n");
+    EXPECT_EQ(mono.prefs.outName, "mono.wav");
+    EXPECT_FALSE(mono.prefs.mono);
+    const Late tempo = ReadLate("\npre\toff\noname\ttempo\n");
+    EXPECT_EQ(tempo.prefs.outName, "tempo.wav");
+    EXPECT_FALSE(tempo.prefs.tempo);
+    EXPECT_EQ(tempo.out, "Checking Preferences...\n");
+}
+
+TEST(LatePrefs, KeywordsSharingALineReadAsBefore)
+{
+    const Late r = ReadLate("\npre\toff\ndither\t0\toutbits\t16\nhead\t0.5\ttail\t1\n");
+    EXPECT_EQ(r.prefs.dither, 0);
+    EXPECT_EQ(r.prefs.outbits, 16);
+    EXPECT_EQ(r.prefs.renderStart, 22050);
+    EXPECT_EQ(r.prefs.renderCount, kTenSeconds - 22050 - 44100);
+}
+
+TEST(LatePrefs, AnEmptyValueNeverTakesTheNextLine)
+{
+    // oname: no "pre<TAB>off.wav"; launch: the next keyword is not a command;
+    // dither: the next line's keyword is not its value.
+    const Late r = ReadLate("\noname\npre\toff\nlaunch\nmono\ndither\noutbits\t16\n", kTenSeconds, "t", 0);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.prefs.outName, "t.wav");
+    EXPECT_FALSE(r.prefs.preview);
+    EXPECT_FALSE(r.prefs.launchSet);
+    EXPECT_EQ(r.prefs.dither, 1);
+    EXPECT_EQ(r.prefs.outbits, 16);
+    // mono alone on its line is mono output at 0 dB.
+    EXPECT_TRUE(r.prefs.mono);
+    EXPECT_EQ(r.prefs.monoGain, 1.0f);
+    EXPECT_EQ(r.out, Warning("oname") + Warning("launch") + Warning("dither"));
+    // Not -6 dB from the next line either.
+    EXPECT_EQ(ReadLate("\npre\toff\nmono\n-6\n").prefs.monoGain, 1.0f);
+}
+
+TEST(LatePrefs, AnEmptyPreIsSkippedAndTheNextOneRead)
+{
+    const Late r = ReadLate("\npre\npre\ton\nlength\t1\npre\toff\n");
+    EXPECT_TRUE(r.prefs.preview);
+    EXPECT_EQ(r.prefs.renderCount, 44100);
+    EXPECT_EQ(r.out, "Checking Preferences...\n" + Warning("pre") + "Running in Preview Mode\n");
+    // start and length after it follow the same rules.
+    const Late empty = ReadLate("\npre\ton\nstart\nlength\noname\tlength\n", kTenSeconds, "t", 0);
+    EXPECT_EQ(empty.prefs.renderStart, 0);
+    EXPECT_EQ(empty.prefs.renderCount, kTenSeconds);
+    EXPECT_EQ(empty.out, Warning("start") + Warning("length"));
+}
+
+TEST(LatePrefs, ATimeValueShortOfFieldsStillRunsIntoTheNextLine)
+{
+    // xin has two of its three fields: its seconds run into the xout line, which
+    // xout's own scan still reads (1 s to 3 s).
+    const Late r = ReadLate("\npre\toff\nxin\t0\t1\nxout\t0\t3\t0\n");
+    EXPECT_EQ(r.prefs.renderStart, 44100);
+    EXPECT_EQ(r.prefs.renderCount, 2 * 44100);
 }
 
 TEST(RenderSize, DataOf4GiBOrMoreIsRefusedWithTheLongestPossibleRender)

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "corvale/run/prefs_keywords.h"
 #include "corvale/run/text.h"
 
 TEST(Tokens, ReadLikeStrtokWithChangingDelimiters)
