@@ -170,6 +170,9 @@ int ReadTimeLine(Tokens& tokens, const TimeContext& ctx, Timing& timing)
     const int n = timing.entries + 1;
     if (time > ctx.songLength) {
         std::fprintf(g_console, "Error:  Time entry %i exceeds song length\n", n);
+        std::fprintf(g_console, "  the entry is at %.6f s (frame %lld); the song ends at %.6f s (frame %lld)\n",
+                     static_cast<double>(time) / ctx.rate, static_cast<long long>(time),
+                     static_cast<double>(ctx.songLength) / ctx.rate, static_cast<long long>(ctx.songLength));
         return 2;
     }
     if (time < 0) {

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -123,7 +124,9 @@ namespace {
 bool WriteDefault(const char* name, const std::string& text, ControlFile& file)
 {
     if (!WriteWholeFile(ResolveTarget(name), text)) {
+        const int err = errno;
         std::fprintf(g_console, "Error: %s could not be created in the working directory.\n", name);
+        PrintFileReason(name, err);
         return false;
     }
     file.text = text;

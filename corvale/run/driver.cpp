@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -59,9 +60,11 @@ int RunCorvale(int argc, char** argv)
 
     // The track list.
     if (LoadControlFile(run->trackListName.c_str(), run->trackFile) != 0) {
+        const int err = errno;
         std::fprintf(g_console, "tracks.txt file was not found.\n");
         std::fprintf(g_console, "Create the file and run again.\n");
         std::fprintf(g_console, "Exiting...\n");
+        PrintFileReason(run->trackListName.c_str(), err);
         return Exit(2);
     }
     if (prefs.verbo >= 2)

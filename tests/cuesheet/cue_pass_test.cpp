@@ -255,7 +255,8 @@ TEST(CuePass, TimeErrorEndsThePassAtOnce)
     std::string out;
     EXPECT_EQ(Cue(*run, "\nt\t0\t0\t0\nv\t1\t0\nt\t2\t0\t0\nv\t2\t0\n", &out), 2);
     EXPECT_EQ(run->automation.count[2], 0);
-    EXPECT_EQ(out, "Reading volume and pan settings...\nError:  Time entry 2 exceeds song length\n");
+    EXPECT_EQ(out, "Reading volume and pan settings...\nError:  Time entry 2 exceeds song length\n"
+                   "  the entry is at 120.000000 s (frame 5760000); the song ends at 60.000000 s (frame 2880000)\n");
 }
 
 TEST(CuePass, CodesAreWholeTokensAndEndStopsThePass)

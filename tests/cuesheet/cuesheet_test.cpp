@@ -119,7 +119,8 @@ TEST(ReadCueSheet, TimeFieldsAndOffsetApplyToTheCuePass)
     ConsoleCapture console;
     EXPECT_EQ(ReadCueSheet(*run), 2);
     // 9.1 s + 1 s of offset is past the 10-second song.
-    EXPECT_EQ(console.Text(), "Automation offset by 44100 samples.\nError:  Time entry 2 exceeds song length\n");
+    EXPECT_EQ(console.Text(), "Automation offset by 44100 samples.\nError:  Time entry 2 exceeds song length\n"
+                              "  the entry is at 10.100000 s (frame 445410); the song ends at 10.000000 s (frame 441000)\n");
     EXPECT_EQ(run->automation.count[1], 1);
     EXPECT_EQ(run->automation.time[0][1], 110250 + 44100);
     EXPECT_EQ(run->routing.vcaAssign[1], 2);

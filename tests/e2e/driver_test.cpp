@@ -84,7 +84,8 @@ TEST_F(Corvale, AnEmptyDirectoryGetsDefaultPreferencesThenStopsWithoutATrackList
               "Corvale version 1.164 (w20e)\n"
               "tracks.txt file was not found.\n"
               "Create the file and run again.\n"
-              "Exiting...\n");
+              "Exiting...\n"
+              "  tracks.txt: No such file or directory\n");
     EXPECT_EQ(err_, "");
     EXPECT_EQ(Read("prefs.txt"), kDefaultPrefs);
     EXPECT_FALSE(Exists("faders.txt"));
@@ -95,15 +96,18 @@ TEST_F(Corvale, AMissingThirdArgumentCreatesPrefsTxtWhateverTheName)
     EXPECT_EQ(Run("list.txt cues.txt settings.txt"), 2);
     EXPECT_EQ(Read("prefs.txt"), kDefaultPrefs);
     EXPECT_FALSE(Exists("settings.txt"));
-    // The fixed message names the default file even for another name.
-    EXPECT_TRUE(EndsWith(out_, "tracks.txt file was not found.\nCreate the file and run again.\nExiting...\n"));
+    // The fixed message names the default file even for another name; the
+    // reason after it names the file asked for.
+    EXPECT_TRUE(EndsWith(out_, "tracks.txt file was not found.\nCreate the file and run again.\nExiting...\n"
+                               "  list.txt: No such file or directory\n"));
 }
 
 TEST_F(Corvale, VerbosityZeroPrintsNoBanner)
 {
     Write("prefs.txt", "begin\nverbo\t0\nend\n");
     EXPECT_EQ(Run(), 2);
-    EXPECT_EQ(out_, "tracks.txt file was not found.\nCreate the file and run again.\nExiting...\n");
+    EXPECT_EQ(out_, "tracks.txt file was not found.\nCreate the file and run again.\nExiting...\n"
+                    "  tracks.txt: No such file or directory\n");
 }
 
 TEST_F(Corvale, TheFirstArgumentNamesTheTrackList)
