@@ -29,11 +29,14 @@ examples: build
 	done
 
 # Installs the programs, manual pages and guide under $(DESTDIR)$(PREFIX).
-install: build
+# Only the three programs are built for these two.
+install: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) --target corvale palisar quenby -j $(JOBS)
 	DESTDIR='$(DESTDIR)' cmake --install $(BUILD) --prefix '$(PREFIX)'
 
-# A Debian package in $(BUILD): corvale_VERSION_ARCH.deb.
-package: build
+# A Debian package in $(BUILD): corvale_VERSION_ARCH.deb (needs dpkg-dev).
+package: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) --target corvale palisar quenby -j $(JOBS)
 	cd $(BUILD) && cpack -G DEB
 
 test: build

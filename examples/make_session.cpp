@@ -74,7 +74,7 @@ bool Spoken(const std::string& dir)
         const double swell = 0.8 + 0.2 * std::sin(kTwoPi * 0.25 * t);
         music[2 * i] = swell * (0.12 * std::sin(kTwoPi * 196.0 * t) + 0.08 * std::sin(kTwoPi * 246.9 * t) +
                                 0.06 * std::sin(kTwoPi * 293.7 * t));
-        music[2 * i + 1] = swell * (0.12 * std::sin(kTwoPi * 196.4 * t) + 0.08 * std::sin(kTwoPi * 329.6 * t) +
+        music[2 * i + 1] = swell * (0.12 * std::sin(kTwoPi * 196.0 * t) + 0.08 * std::sin(kTwoPi * 329.6 * t) +
                                     0.06 * std::sin(kTwoPi * 392.0 * t));
     }
     return Write(dir + "/voice.wav", 1, 16, false, voice) && Write(dir + "/music.wav", 2, 24, false, music);
