@@ -103,6 +103,20 @@ struct Guide : Session {
     }
 };
 
+// The control files of the examples: examples/SESSION/*.txt (not what a render
+// of them leaves in out/).
+std::vector<std::string> ExampleFiles()
+{
+    std::vector<std::string> files;
+    for (const auto& d : std::filesystem::directory_iterator(kSource + "/examples")) {
+        if (!d.is_directory()) continue;
+        for (const auto& e : std::filesystem::directory_iterator(d.path()))
+            if (e.is_regular_file() && e.path().extension() == ".txt")
+                files.push_back(std::filesystem::relative(e.path(), kSource).string());
+    }
+    return files;
+}
+
 uint32_t U32(const std::string& b, size_t at)
 {
     uint32_t v = 0;
@@ -157,10 +171,8 @@ TEST(GuidePages, EveryQuotedBlockIsItsFileAndEveryExampleFileIsQuoted)
             quoted.insert(q.path);
         }
     }
-    std::set<std::string> onDisk;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(kSource + "/examples"))
-        if (e.path().extension() == ".txt")
-            onDisk.insert(std::filesystem::relative(e.path(), kSource).string());
+    const std::vector<std::string> files = ExampleFiles();
+    const std::set<std::string> onDisk(files.begin(), files.end());
     EXPECT_EQ(quoted, onDisk) << "every control file under examples/ is quoted once in docs/files.md";
     EXPECT_GE(quoted.size(), 20u);
 }
@@ -169,10 +181,8 @@ TEST(GuidePages, NotesAboveTheStartLineNeverHoldTheStartWord)
 {
     // The body starts after the first line holding "begin"; in every example that
     // line is "begin" itself, except in the trap that shows what goes wrong.
-    for (const auto& e : std::filesystem::recursive_directory_iterator(kSource + "/examples")) {
-        if (e.path().extension() != ".txt") continue;
-        const std::string rel = std::filesystem::relative(e.path(), kSource).string();
-        const std::string text = ReadBytes(e.path().string());
+    for (const std::string& rel : ExampleFiles()) {
+        const std::string text = Source(rel);
         const size_t at = text.find("begin");
         if (at == std::string::npos || rel == "examples/guide/notes.txt") continue;
         const size_t lineStart = text.rfind('\n', at) == std::string::npos ? 0 : text.rfind('\n', at) + 1;
