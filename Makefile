@@ -1,8 +1,13 @@
 # Set-up commands: `make demo` mixes the bundled example, `make test` runs every test.
+# `make examples` mixes every example session; `make install` and `make package` install or package.
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+PREFIX ?= /usr/local
+DESTDIR ?=
+# The example sessions `make examples` renders; `make demo` renders the first.
+EXAMPLES = session spoken tempo effects
 
-.PHONY: all build demo test bench sanitize clean
+.PHONY: all build demo examples test install package bench sanitize clean
 
 all: build
 
@@ -15,6 +20,24 @@ build: $(BUILD)/CMakeCache.txt
 demo: build
 	$(BUILD)/make_session examples/session
 	cd examples/session && ../../$(BUILD)/corvale
+
+# Each session's tracks are written by make_session; the control files are in the repository.
+examples: build
+	set -e; for s in $(EXAMPLES); do \
+	  $(BUILD)/make_session examples/$$s $$s; \
+	  (cd examples/$$s && ../../$(BUILD)/corvale); \
+	done
+
+# Installs the programs, manual pages and guide under $(DESTDIR)$(PREFIX).
+# Only the three programs are built for these two.
+install: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) --target corvale palisar quenby -j $(JOBS)
+	DESTDIR='$(DESTDIR)' cmake --install $(BUILD) --prefix '$(PREFIX)'
+
+# A Debian package in $(BUILD): corvale_VERSION_ARCH.deb (needs dpkg-dev).
+package: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) --target corvale palisar quenby -j $(JOBS)
+	cd $(BUILD) && cpack -G DEB
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
