@@ -341,7 +341,10 @@ TEST(GuideTraps, SpacesInsteadOfTabsSwitchTheReverbOff)
     const std::string stats = s.Read("stats_spaces_mix.txt");
     EXPECT_TRUE(HasLine(stats, "Ch 4\t")) << stats;
     EXPECT_FALSE(HasLine(stats, "Rev\t")) << stats;
-    EXPECT_EQ(r.out.find("Warning"), std::string::npos) << "the guide says nothing is printed";
+    EXPECT_NE(r.out.find(">> Warning: spaces.txt line 16: \"rtn -6 60\" is separated by spaces, not tabs; it is "
+                         "not read as written.\n"),
+              std::string::npos)
+        << r.out;
 }
 
 TEST(GuideTraps, ATrailingSpaceAfterAMarkerMutesTheChannel)
@@ -353,6 +356,8 @@ TEST(GuideTraps, ATrailingSpaceAfterAMarkerMutesTheChannel)
     EXPECT_TRUE(HasLine(stats, "Ch 2\t")) << stats;
     EXPECT_FALSE(HasLine(stats, "Ch 3\t")) << stats;
     EXPECT_TRUE(HasLine(stats, "Ch 4\t")) << stats;
+    EXPECT_NE(r.out.find("  channel 3 (pad.wav): its marker \"+ \" is neither \"+\" nor \"++\""), std::string::npos)
+        << r.out;
 }
 
 TEST(GuideTraps, AShortRowTakesItsLastFieldFromTheNextLine)
