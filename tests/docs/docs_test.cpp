@@ -404,3 +404,21 @@ TEST(GuideTraps, TheStartWordInANoteMakesTheNextNoteTheTitle)
     EXPECT_TRUE(Exists(s.dir / "Thecuesheetitselffollows..wav"));
     EXPECT_FALSE(Exists(s.dir / "notes_mix.wav"));
 }
+
+// The README's walk-through: its three files render without a warning and with
+// the report the README shows.
+TEST(Walkthrough, TheReadmeSessionRendersWithTheReportItShows)
+{
+    Session s("session");
+    for (const char* f : {"tracks.txt", "faders.txt", "prefs.txt"}) s.Copy(std::string("examples/walkthrough/") + f);
+    const auto r = s.Mix();
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out.find("Warning"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Done!  Created the file: first_mix.wav"), std::string::npos) << r.out;
+    std::vector<Quote> reports;
+    for (const Quote& q : QuotesOf(Source("README.md")))
+        if (q.kind == "report") reports.push_back(q);
+    ASSERT_EQ(reports.size(), 1u);
+    const std::string stats = s.Read("stats_first_mix.txt");
+    EXPECT_EQ(reports[0].text, stats.substr(0, stats.find("Processing time")));
+}
