@@ -12,6 +12,7 @@ EXAMPLES = session spoken tempo effects
 all: build
 
 $(BUILD)/CMakeCache.txt:
+	@.ci/deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 build: $(BUILD)/CMakeCache.txt
