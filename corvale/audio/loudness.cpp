@@ -9,16 +9,22 @@ namespace {
 
 // A little-endian word of `Bytes` bytes moved to the top of a 32-bit int: the
 // library reads ints against a full scale of 2^31, the word's own full scale.
+// The sample peak is kept here, in the same pass, rather than by the library.
 template <int Bytes>
-void WordsToInt(const unsigned char* p, int64_t samples, int* out)
+void WordsToInt(const unsigned char* p, int64_t samples, int* out, int64_t& peak)
 {
+    int64_t hi = 0, lo = 0;
     for (int64_t i = 0; i < samples; ++i, p += Bytes) {
         uint32_t u = 0;
         for (int b = 0; b < Bytes; ++b) u |= uint32_t{p[b]} << (8 * (4 - Bytes + b));
         int32_t s;
         std::memcpy(&s, &u, sizeof s);
         out[i] = s;
+        hi = s > hi ? s : hi;
+        lo = s < lo ? s : lo;
     }
+    if (hi > peak) peak = hi;
+    if (-lo > peak) peak = -lo;
 }
 
 // dB of a linear level; 0 (and anything not above it) is -inf.
@@ -38,7 +44,7 @@ LoudnessMeter::LoudnessMeter(double sampleRate, int channels, int bits, bool tru
 {
     if (!(sampleRate >= 1.0 && sampleRate < 4294967296.0)) return;
     const unsigned long rate = static_cast<unsigned long>(sampleRate);
-    int mode = EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_HISTOGRAM;
+    int mode = EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_HISTOGRAM;
     if (truePeak_) mode |= EBUR128_MODE_TRUE_PEAK;
     state_ = ebur128_init(static_cast<unsigned>(channels_), rate, mode);
     if (state_ == nullptr) return;
@@ -60,9 +66,9 @@ void LoudnessMeter::Feed(const unsigned char* packed, int64_t frames)
     while (frames > 0) {
         const int64_t take = frames < step_ - inStep_ ? frames : step_ - inStep_;
         if (bytes_ == 2)
-            WordsToInt<2>(packed, take * channels_, words_.data());
+            WordsToInt<2>(packed, take * channels_, words_.data(), peak_);
         else
-            WordsToInt<3>(packed, take * channels_, words_.data());
+            WordsToInt<3>(packed, take * channels_, words_.data(), peak_);
         ebur128_add_frames_int(state_, words_.data(), static_cast<size_t>(take));
         packed += take * frameBytes;
         frames -= take;
@@ -121,12 +127,9 @@ LoudnessFigures LoudnessMeter::Finish()
     if (ebur128_loudness_range(state_, &v) == EBUR128_SUCCESS && std::isfinite(v)) f.range = v;
     f.maxMomentary = maxMomentary_;
     f.maxShortTerm = maxShortTerm_;
-    double peak = 0.0;
-    for (int c = 0; c < channels_; ++c)
-        if (ebur128_sample_peak(state_, static_cast<unsigned>(c), &v) == EBUR128_SUCCESS && v > peak) peak = v;
-    f.samplePeak = LevelTodB(peak);
+    f.samplePeak = LevelTodB(static_cast<double>(peak_) / 2147483648.0);
     if (truePeak_) {
-        peak = 0.0;
+        double peak = 0.0;
         for (int c = 0; c < channels_; ++c)
             if (ebur128_true_peak(state_, static_cast<unsigned>(c), &v) == EBUR128_SUCCESS && v > peak) peak = v;
         f.truePeakMeasured = true;

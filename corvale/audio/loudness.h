@@ -61,6 +61,7 @@ private:
     int64_t step_ = 4800;              // frames of 100 ms, as the library counts them
     int64_t inStep_ = 0;               // frames fed in the current step
     int64_t fed_ = 0;                  // frames fed in all
+    int64_t peak_ = 0;                 // largest absolute word so far, 32-bit scale
     std::vector<int> words_;           // one step of words at 32-bit scale, interleaved
     std::array<double, kShortTermSteps> stepPower_{};   // mean squares of the last steps
     int64_t steps_ = 0;                                  // whole steps so far

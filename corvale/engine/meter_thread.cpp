@@ -1,5 +1,8 @@
 #include "corvale/engine/meter_thread.h"
 
+#include <pthread.h>
+
+#include <csignal>
 #include <cstring>
 #include <system_error>
 
@@ -10,11 +13,17 @@ MeterThread::MeterThread(double sampleRate, int channels, int bits, bool truePea
 {
     if (!meter_.ok()) return;   // nothing to measure: Submit and Finish do nothing
     for (auto& b : buffers_) b.resize(static_cast<size_t>(kBlockFrames * meter_.bytesPerFrame()));
+    // Stop signals and the file-size signal stay with the mix's thread, which
+    // acts on them between blocks: the meter's thread starts with all blocked.
+    sigset_t all, old;
+    sigfillset(&all);
+    const bool masked = pthread_sigmask(SIG_BLOCK, &all, &old) == 0;
     try {
         thread_ = std::thread([this] { Work(); });
     } catch (const std::system_error&) {
         // No second thread: Submit measures in place.
     }
+    if (masked) pthread_sigmask(SIG_SETMASK, &old, nullptr);
 }
 
 MeterThread::~MeterThread()
