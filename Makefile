@@ -11,6 +11,8 @@ EXAMPLES = session spoken tempo effects
 
 all: build
 
+# Configuring first makes sure the system packages are there (.ci/deps installs
+# them, or stops with a line naming them).
 $(BUILD)/CMakeCache.txt:
 	@.ci/deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -48,6 +50,7 @@ bench: build
 	bench/run_bench.sh $(BUILD)
 
 sanitize:
+	@.ci/deps
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCORVALE_SANITIZE=ON
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j $(JOBS)

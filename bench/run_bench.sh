@@ -3,6 +3,9 @@
 # every channel at 0 dB, pan 0; "fx": plus a high-pass, a peaking band and an RMS
 # compressor per channel), checks that the plain mix is the exact sum of the
 # tracks, and times the tools a user might pick instead on the same files.
+# The corvale rows run with the loudness meter on (its default); the same mixes
+# are timed with "loudness off" and with "truepeak on" to show what the meter
+# and its true peak cost.
 #
 # Usage: bench/run_bench.sh [BUILD_DIR]   (RUNS=n sets the runs per row, default 5;
 #        NO_INSTALL=1 skips installing the peers from the system packages)
@@ -49,10 +52,20 @@ run() {   # run LABEL KIND CMD...
     printf '  %-34s %s\n' "$label" "$r"
 }
 
+# The same preferences with the meter off, and with true peak on.
+for mix in plain fx; do
+    sed 's/^end$/loudness\toff\nend/' "prefs_$mix.txt" >"prefs_${mix}_off.txt"
+    sed 's/^end$/truepeak\ton\nend/' "prefs_$mix.txt" >"prefs_${mix}_tp.txt"
+done
+
 echo "timing $RUNS runs per row (median wall and CPU seconds, peak KB, failed runs):"
 run "page-cache floor (cat)" floor cat $TRACKS
 run "corvale plain" ours-plain "$BIN/corvale" tracks.txt plain.txt prefs_plain.txt
+run "corvale plain, loudness off" ours-plain-off "$BIN/corvale" tracks.txt plain.txt prefs_plain_off.txt
+run "corvale plain, truepeak on" ours-plain-tp "$BIN/corvale" tracks.txt plain.txt prefs_plain_tp.txt
 run "corvale fx" ours-fx "$BIN/corvale" tracks.txt fx.txt prefs_fx.txt
+run "corvale fx, loudness off" ours-fx-off "$BIN/corvale" tracks.txt fx.txt prefs_fx_off.txt
+run "corvale fx, truepeak on" ours-fx-tp "$BIN/corvale" tracks.txt fx.txt prefs_fx_tp.txt
 echo
 "$TOOL" check "$WORK" plain_mix.wav
 echo
@@ -104,6 +117,10 @@ printf '%s\n' "${ROWS[@]}" | awk -F'|' -v bytes="$INPUT_BYTES" -v secs="$SECONDS
     if ($2 == "ours-plain") plainCpu = v[2]
     if ($2 == "ours-fx") fxCpu = v[2]
     if ($2 == "floor") floorw = v[1]
+    if ($2 == "ours-plain-off") plainOff = v[1]
+    if ($2 == "ours-fx-off") fxOff = v[1]
+    if ($2 == "ours-plain-tp") plainTp = v[1]
+    if ($2 == "ours-fx-tp") fxTp = v[1]
 }
 END {
     printf "%-34s %8s %8s %9s %8s %9s %11s\n", "workload: 16 x " secs " s, 48 kHz 24-bit stereo", "wall s", "cpu s", "peak MB", "x real", "in MB/s", "peer/ours"
@@ -130,6 +147,10 @@ END {
     print  "       (sox applies effects to a mixed input only through one sub-process per track, so it has no fx row)"
     if (bestcpu != "" && plainCpu > 0) printf "by CPU time: plain %.2f x, fx %.2f x\n", bestcpu / plainCpu, (bestfxcpu != "" && fxCpu > 0) ? bestfxcpu / fxCpu : 0
     if (floorw > 0) printf "plain: %.2f x the page-cache floor (%.3f s)\n", plain / floorw, floorw
+    if (plainOff > 0 && fxOff > 0)
+        printf "loudness meter (default, true peak off), wall against loudness off: plain %+.1f%% (%.3f s before), fx %+.1f%% (%.3f s before); target at most +10%%\n", 100 * (plain / plainOff - 1), plainOff, 100 * (fxw / fxOff - 1), fxOff
+    if (plainTp > 0 && fxTp > 0)
+        printf "truepeak on, wall against loudness off: plain %+.1f%% (%.3f s), fx %+.1f%% (%.3f s)\n", 100 * (plainTp / plainOff - 1), plainTp, 100 * (fxTp / fxOff - 1), fxTp
     split(short, s, " ")
     split(half, h, " ")
     printf "peak memory of the plain mix rendering 5 s, 30 s and 60 s: %.1f, %.1f and %.1f MB\n", s[3] / 1024, h[3] / 1024, plainKb / 1024

@@ -28,6 +28,7 @@
 #include "corvale/effects/dynamics.h"
 #include "corvale/effects/reverb.h"
 #include "corvale/effects/strip.h"
+#include "corvale/engine/meter_thread.h"
 #include "corvale/run/console.h"
 #include "corvale/run/numeric.h"
 #include "corvale/run/process.h"
@@ -431,6 +432,7 @@ private:
     std::unique_ptr<RecursiveReverbState> recursive_;
     MasterRmsState rms_;
     std::unique_ptr<OutputStage> output_;
+    std::unique_ptr<MeterThread> meter_;   // the loudness meter, unless switched off
     int readFailed_ = 0;   // the first channel whose file ended before its header said
 };
 
@@ -901,6 +903,7 @@ int MixEngine::OutputStageBlock(int64_t pos, int64_t n)
         MasterRMS(rms_, output_->mono(), output_->mono(), minInterval, 256, n);
     else
         MasterRMS(rms_, masterL_.data(), masterR_.data(), minInterval, 256, n);
+    if (meter_) meter_->Submit(packed, n);
     if (std::fwrite(packed, 1, static_cast<size_t>(bytes), out_) != static_cast<size_t>(bytes)) {
         std::fprintf(g_console, "Error writing the mix file %s: %s\n", run_.prefs.outName.c_str(),
                      std::strerror(errno != 0 ? errno : EIO));
@@ -978,6 +981,8 @@ int MixEngine::Mix()
     format.monoGain = prefs.monoGain;
     format.dither = prefs.dither;
     output_ = std::make_unique<OutputStage>(format, [] { return std::rand(); });
+    if (prefs.loudness)
+        meter_ = std::make_unique<MeterThread>(tracks.sampleRate, prefs.mono ? 1 : 2, format.bits, prefs.truePeak);
 
     const int64_t start = prefs.renderStart;
     const int64_t length = prefs.renderCount;
@@ -1071,6 +1076,8 @@ int MixEngine::Mix()
     stats.rmsSumR = rms_.sumR;
     stats.rmsCountL = rms_.windowsL;
     stats.rmsCountR = rms_.windowsR;
+    if (meter_ && status == 0) stats.loudness = meter_->Finish();
+    meter_.reset();
 
     CloseStreams();
     return status;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "corvale/audio/loudness.h"
 #include "corvale/audio/wav_out.h"
 #include "corvale/run/limits.h"
 
@@ -16,6 +17,7 @@ struct MixStats {
     float rmsSumL = 0.0f, rmsSumR = 0.0f;             // sums of window RMS values
     float rmsCountL = 0.0f, rmsCountR = 0.0f;         // closed windows
     bool masterHeard = false;                         // the master left zero before dither
+    LoudnessFigures loudness;                         // of the output words; unmeasured with loudness off
 };
 
 struct Run;

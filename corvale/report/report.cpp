@@ -7,24 +7,16 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
+#include "corvale/report/report_json.h"
 #include "corvale/run/console.h"
 #include "corvale/run/output_file.h"
 #include "corvale/run/run.h"
 
 namespace {
-
-constexpr double kBusReference = 2147483648.0;   // slot peaks
-constexpr double kRmsReference = 8388608.0;      // average RMS, 24-bit scale
-
-// dB of a raw level against its full-scale reference; 0 or below is -144.
-double RawTodB(double value, double reference)
-{
-    if (!(value > 0.0)) return -144.0;
-    return -20.0 * std::log10(reference / value);
-}
 
 void Append(std::string& out, const char* format, ...)
 {
@@ -44,6 +36,14 @@ std::string CutName(const std::string& name)
     return name;
 }
 
+}  // namespace
+
+double RawTodB(double value, double reference)
+{
+    if (!(value > 0.0)) return -144.0;
+    return -20.0 * std::log10(reference / value);
+}
+
 void PeakTime(int64_t frame, double rate, float& minutes, float& seconds)
 {
     const float m = static_cast<float>(static_cast<double>(frame) / (rate * 60.0));
@@ -51,9 +51,16 @@ void PeakTime(int64_t frame, double rate, float& minutes, float& seconds)
     seconds = (m - minutes) * 60.0f;
 }
 
-}  // namespace
+void AverageRms(const MixStats& stats, double& left, double& right)
+{
+    // A side that closed no window has no average: -144.
+    const double avgL = stats.rmsCountL > 0.0f ? static_cast<double>(stats.rmsSumL / stats.rmsCountL) : 0.0;
+    const double avgR = stats.rmsCountR > 0.0f ? static_cast<double>(stats.rmsSumR / stats.rmsCountR) : 0.0;
+    left = RawTodB(avgL, kRmsReference);
+    right = RawTodB(avgR, kRmsReference);
+}
 
-std::string BuildReport(Run& run)
+std::string BuildReport(Run& run, size_t* loudnessAt)
 {
     const MixStats& stats = run.stats;
     const Tracks& tracks = run.tracks;
@@ -89,16 +96,13 @@ std::string BuildReport(Run& run)
         out += (l > 0.0 || r > 0.0) ? "Submix Over!\n" : "\n";
     }
     {
-        // A side that closed no window has no average: -144.
-        const double avgL = stats.rmsCountL > 0.0f ? static_cast<double>(stats.rmsSumL / stats.rmsCountL) : 0.0;
-        const double avgR = stats.rmsCountR > 0.0f ? static_cast<double>(stats.rmsSumR / stats.rmsCountR) : 0.0;
-        const double l = RawTodB(avgL, kRmsReference);
-        const double r = RawTodB(avgR, kRmsReference);
+        double l = 0.0, r = 0.0;
+        AverageRms(stats, l, r);
         Append(out, "\nRMS\tL  %.2f\tR  %.2f\t(average)", l, r);
         out += (l > 0.0 || r > 0.0) ? "RMS Over!\n" : "\n";
     }
     {
-        const double reference = run.prefs.outbits == 16 ? 32768.0 : 8388608.0;
+        const double reference = OutputReference(run.prefs.outbits);
         const double rate = tracks.sampleRate;
         float minutes = 0.0f, seconds = 0.0f;
         const double l = RawTodB(stats.out.left, reference);
@@ -111,6 +115,7 @@ std::string BuildReport(Run& run)
         Append(out, "Peak Out R = %.2lf dB at %.0f min : %.3f sec", r, static_cast<double>(minutes),
                static_cast<double>(seconds));
         out += r > 0.0 ? "Main Out Right Over\n" : "\n";
+        if (loudnessAt != nullptr) *loudnessAt = out.size();
     }
     for (int c = 1; c <= kMaxChannels; ++c)
         if (stats.over[c]) Append(out, "Channel %i is clipping after effects processing!\n", c);
@@ -121,10 +126,32 @@ std::string BuildReport(Run& run)
     return out;
 }
 
+std::string LoudnessLine(const LoudnessFigures& f)
+{
+    std::string line;
+    if (!f.measured) return line;
+    Append(line, "Loudness: %.1f LUFS integrated, %.1f LU range", f.integrated, f.range);
+    if (f.truePeakMeasured) {
+        Append(line, ", true peak %.1f dBTP", f.truePeak);
+        if (TruePeakAboveLimit(f)) line += " (above -1.0 dBTP)";
+    }
+    line += "\n";
+    return line;
+}
+
+bool TruePeakAboveLimit(const LoudnessFigures& f)
+{
+    // Judged on the value as shown (one decimal), so "-1.0 dBTP" is never "above -1.0".
+    char shown[64];
+    std::snprintf(shown, sizeof shown, "%.1f", f.truePeak);
+    return f.truePeakMeasured && std::strtod(shown, nullptr) > -1.0;
+}
+
 ReportNames NameReports(const std::string& bakdir, const std::string& mixName)
 {
     ReportNames names;
     names.stats = bakdir + "stats_" + mixName + ".txt";
+    names.json = bakdir + "stats_" + mixName + ".json";
     names.backup = bakdir + "faders_" + mixName + ".txt";
     return names;
 }
@@ -134,9 +161,15 @@ int CreateTextFiles(Run& run, const ReportNames& names, bool writeBackup)
     Tracks& tracks = run.tracks;
     for (int c = 1; c <= tracks.channels(); ++c) tracks.names[c - 1] = CutName(tracks.names[c - 1]);
 
-    std::string report = BuildReport(run);
+    size_t loudnessAt = 0;
+    std::string report = BuildReport(run, &loudnessAt);
     const int verbo = run.prefs.verbo;
-    if (verbo > 0) std::fprintf(g_console, "%s", report.c_str());
+    if (verbo > 0) {
+        // The loudness line is shown on the console only, inside the report.
+        std::fprintf(g_console, "%.*s", static_cast<int>(loudnessAt), report.c_str());
+        if (verbo >= 2) std::fprintf(g_console, "%s", LoudnessLine(run.stats.loudness).c_str());
+        std::fprintf(g_console, "%s", report.c_str() + loudnessAt);
+    }
 
     const double seconds = static_cast<double>(std::clock() - run.startClock) / CLOCKS_PER_SEC;
     Append(report, "Processing time = %.2lf sec\n", seconds);
@@ -145,6 +178,11 @@ int CreateTextFiles(Run& run, const ReportNames& names, bool writeBackup)
     int status = 0;
     if (!WriteWholeFile(ResolveTarget(names.stats), report)) {
         std::fprintf(g_console, "Error: could not write the report file %s: %s\n", names.stats.c_str(),
+                     std::strerror(errno));
+        status = 2;
+    }
+    if (!WriteWholeFile(ResolveTarget(names.json), BuildJsonReport(run))) {
+        std::fprintf(g_console, "Error: could not write the JSON report %s: %s\n", names.json.c_str(),
                      std::strerror(errno));
         status = 2;
     }

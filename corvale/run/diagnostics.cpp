@@ -35,7 +35,7 @@ bool IsKnownWord(const std::string& word, KnownWords words)
     return false;
 }
 
-int ReportUnheardTracks(const Tracks& tracks, const AutomationTables& automation, int verbo, bool always)
+int ReportUnheardTracks(Tracks& tracks, const AutomationTables& automation, int verbo, bool always)
 {
     struct Entry {
         int channel;
@@ -59,6 +59,10 @@ int ReportUnheardTracks(const Tracks& tracks, const AutomationTables& automation
                 unheard.push_back({c, "no level cue in the cue sheet"});
             break;
         }
+        if (!unheard.empty() && unheard.back().channel == c)
+            tracks.notHeard[i] = unheard.back().why;
+        else
+            tracks.notHeard[i] = tracks.active[i] ? "" : "muted (a marker, a solo elsewhere or a muted submix)";
     }
     const int beyond = tracks.count > kMaxChannels ? tracks.count - kMaxChannels : 0;
     const int total = static_cast<int>(unheard.size()) + beyond;

@@ -10,8 +10,9 @@ struct Tracks;
 
 // Tracks the list names that will not be heard, for a reason other than a
 // deliberate mute or a solo elsewhere: one summary (at verbosity 1 and above,
-// or always when asked), a line per track with its reason. Returns how many.
-int ReportUnheardTracks(const Tracks& tracks, const AutomationTables& automation, int verbo, bool always = false);
+// or always when asked), a line per track with its reason. Every channel's
+// reason, deliberate mutes included, is kept in tracks.notHeard. Returns how many.
+int ReportUnheardTracks(Tracks& tracks, const AutomationTables& automation, int verbo, bool always = false);
 
 // When no channel of the list can play: says so, and hints at tlist=tab when
 // the lines hold tabs but the layout is the space-separated one.

@@ -89,11 +89,17 @@ int RunCorvale(int argc, char** argv)
     if (prefs.verbo == 2)
         std::fprintf(g_console, "Sample Rate: %u\n", static_cast<unsigned>(Trunc64(run->tracks.sampleRate)));
 
-    std::srand(static_cast<unsigned>(std::time(nullptr) % 3600));
+    run->ditherSeed = static_cast<unsigned>(std::time(nullptr) % 3600);
+    std::srand(run->ditherSeed);
 
     if (const int status = ReadLatePrefs(run->prefsFile, run->cue.title, run->tracks.songLength,
                                          run->tracks.sampleRate, prefs))
         return Exit(status);
+    if (prefs.seedSet) {
+        // A repeatable render: the dither's draws start from the given seed.
+        run->ditherSeed = prefs.seed;
+        std::srand(run->ditherSeed);
+    }
 
     // The mix must be writable before the cue sheet is read; it is created
     // (under a temporary name) only once everything is read.

@@ -61,6 +61,7 @@ int CheckOutputNames(Run& run)
     output(prefs.preview ? "the preview file" : "the mix file", prefs.outName);
     if (outs.writeTap) output("the tap file", fx.tapName);
     output("the statistics report", outs.reports.stats);
+    output("the JSON report", outs.reports.json);
 
     // The cue sheet is its own backup: the backup of a sheet read under the
     // backup's own name is not written again.

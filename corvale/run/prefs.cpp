@@ -1,6 +1,8 @@
 #include "corvale/run/prefs.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "corvale/run/console.h"
@@ -54,6 +56,44 @@ bool HasKeyword(const ControlFile& file, const char* key)
 }
 
 int FieldCount(int v) { return v >= 1 && v <= 3 ? v : 3; }
+
+// A seed value: 1 to 10 decimal digits, at most 4294967295.
+bool ParseSeed(const char* v, uint32_t& seed)
+{
+    if (v == nullptr) return false;
+    const size_t len = std::strlen(v);
+    if (len == 0 || len > 10 || std::strspn(v, "0123456789") != len) return false;
+    const unsigned long long n = std::strtoull(v, nullptr, 10);
+    if (n > UINT32_MAX) return false;
+    seed = static_cast<uint32_t>(n);
+    return true;
+}
+
+// loudness and truepeak (rest of the line; "off" and "on" are the only values
+// that change anything) and seed (one field), each line in turn, so the last
+// one decides. A seed out of range is warned about and the clock seeds instead.
+void ReadMeterAndSeed(const ControlFile& f, Prefs& prefs)
+{
+    ScanPrefs(f, "loudness", [&](Tokens& t) {
+        const char* v = t.Next("\n");
+        prefs.loudness = !(v != nullptr && std::strcmp(v, "off") == 0);
+        return true;
+    });
+    ScanPrefs(f, "truepeak", [&](Tokens& t) {
+        const char* v = t.Next("\n");
+        prefs.truePeak = v != nullptr && std::strcmp(v, "on") == 0;
+        return true;
+    });
+    ScanPrefs(f, "seed", [&](Tokens& t) {
+        const char* v = t.Next("\t\n");
+        prefs.seedSet = ParseSeed(v, prefs.seed);
+        if (!prefs.seedSet)
+            std::fprintf(g_console,
+                         ">> Warning: seed in the preferences file must be a whole number from 0 to 4294967295; "
+                         "the dither is seeded from the clock.\n");
+        return true;
+    });
+}
 
 // Frame arithmetic on positions that hostile values may have pushed to the ends
 // of the range: held at the range's end instead of overflowing.
@@ -269,6 +309,7 @@ int ReadLatePrefs(const ControlFile& prefsFile, const std::string& title, int64_
     int bits = 24;
     CodetoInt(f.body(), "outbits", bits, &f.prefsNotes);
     prefs.outbits = bits == 16 ? 16 : 24;
+    ReadMeterAndSeed(f, prefs);
     return 0;
 }
 

@@ -25,6 +25,10 @@ struct Prefs {
     int dither = 1;
     int outbits = 24;       // 16 or 24
     int64_t xinPoint = 0;   // xin in frames (0 without xin), for the "xlink" offset
+    bool loudness = true;   // loudness: "off" switches the loudness meter off
+    bool truePeak = false;  // truepeak: "on" adds true peak to the loudness figures
+    bool seedSet = false;   // seed: the dither's random source starts from seed, not the clock
+    uint32_t seed = 0;
 
     // Computed from the above with the song length.
     std::string outName;    // the file actually written (mix or preview)

@@ -58,6 +58,9 @@ inline constexpr PrefsKeyword kPrefsKeywords[] = {
     {"tfields", PrefsValue::kRestOfLine},
     {"pan", PrefsValue::kRestOfLine},
     {"tap", PrefsValue::kRestOfLine},
+    {"loudness", PrefsValue::kRestOfLine},
+    {"truepeak", PrefsValue::kRestOfLine},
+    {"seed", PrefsValue::kField},
 };
 
 // The table entry of token, or nullptr when token is no keyword.

@@ -19,6 +19,7 @@
 
 struct Run {
     std::clock_t startClock = 0;
+    unsigned ditherSeed = 0;   // the seed of the dither's random source (the clock's or the seed keyword's)
     std::string trackListName = "tracks.txt";
     std::string faderName = "faders.txt";
     std::string prefsName = "prefs.txt";

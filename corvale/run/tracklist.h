@@ -30,6 +30,7 @@ struct Tracks {
     std::array<WavInfo, kChannelRows> info{};
     std::array<TrackProblem, kChannelRows> problem{};
     std::array<std::string, kChannelRows> marker;   // the marker field as read ("+", "++", ...)
+    std::array<std::string, kChannelRows> notHeard; // why a channel will not be heard; empty when it plays
     double sampleRate = 44100.0;
     int64_t songLength = 0;
 };

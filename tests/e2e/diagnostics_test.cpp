@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "tests/testutil.h"
 
 using testutil::MakeWav;
@@ -69,6 +71,17 @@ TEST(Diagnostics, TracksThatWillNotBeHeardAreListedWithTheirReasons)
     EXPECT_TRUE(Has(r.out, summary)) << r.out;
     EXPECT_FALSE(Has(r.out, "channel 5")) << "a deliberate mute is not reported";
     EXPECT_TRUE(Has(r.out, "Done!"));
+
+    // The JSON report says why each channel is not heard, deliberate mutes included.
+    const nlohmann::json j = nlohmann::json::parse(ReadBytes(s.dir / "stats_diag_mix.json"));
+    const auto& ch = j.at("channels");
+    ASSERT_EQ(ch.size(), 6u);
+    EXPECT_TRUE(ch[0].at("heard").get<bool>());
+    EXPECT_FALSE(ch[0].contains("not_heard_because"));
+    EXPECT_EQ(ch[1].at("not_heard_because"), "not found");
+    EXPECT_EQ(ch[4].at("heard"), false);
+    EXPECT_EQ(ch[4].at("not_heard_because"), "muted (a marker, a solo elsewhere or a muted submix)");
+    EXPECT_EQ(ch[5].at("not_heard_because"), "no level cue in the cue sheet");
 }
 
 TEST(Diagnostics, SolosAndDeliberateMutesAreNotReported)

@@ -383,6 +383,11 @@ protected:
         for (const auto& e : std::filesystem::directory_iterator(dir_)) {
             const std::string name = e.path().filename();
             if (before.count(name)) continue;
+            if (name.rfind("stats_", 0) == 0 && name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0) {
+                // The JSON report is checked elsewhere; its seed follows the clock.
+                std::filesystem::remove(e.path());
+                continue;
+            }
             std::string bytes = Read(e.path());
             if (name.rfind("stats_", 0) == 0) {
                 const size_t at = bytes.find("Processing time = ");

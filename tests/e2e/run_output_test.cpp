@@ -25,14 +25,18 @@ void SquareSession(const TempDir& dir, const std::string& prefs)
     WriteText(dir / "faders.txt", "begin\nsq\nt\t0\t0\t0\nv\t1\t0\nend\n");
 }
 
-const char* kReport =
+const std::string kReportPeaks =
     "Peaks (dB):\n\n"
     "Ch 1\tL  -12.04\tR  -12.04\ta\n"
     "\n"
     "\nRMS\tL  -12.04\tR  -12.04\t(average)\n"
     "\nPeak Out L = -12.04 dB at 0 min : 0.000 sec\n"
-    "Peak Out R = -12.04 dB at 0 min : 0.000 sec\n"
-    "\n";
+    "Peak Out R = -12.04 dB at 0 min : 0.000 sec\n";
+
+// The report as stats_sq.txt holds it, and as the console shows it from
+// verbosity 2 on, with the loudness line after the output peaks.
+const std::string kReport = kReportPeaks + "\n";
+const std::string kConsoleReport = kReportPeaks + "Loudness: -24.1 LUFS integrated, 0.0 LU range\n\n";
 
 }  // namespace
 
@@ -56,10 +60,10 @@ TEST(RunOutput, VerbosityTwoPrintsEveryPhaseAndTheReport)
                                  "\n"
                                  "Mixing...\n"
                                  "\nDone!  Created the file: sq.wav\n\n") +
-                         kReport);
+                         kConsoleReport);
     const std::string stats = testutil::ReadBytes(dir / "stats_sq.txt");
     EXPECT_EQ(stats.rfind(kReport, 0), 0u);
-    EXPECT_EQ(stats.find("Processing time = "), std::string(kReport).size());
+    EXPECT_EQ(stats.find("Processing time = "), kReport.size());
     EXPECT_EQ(testutil::ReadBytes(dir / "faders_sq.txt"), "\nsq\nt\t0\t0\t0\nv\t1\t0\nend\n");
 }
 
@@ -79,8 +83,8 @@ TEST(RunOutput, VerbosityThreePrintsSubHeadingsAndTheTimeButNoLevelTwoLines)
         "\tReading reverb settings...\n"
         "\n"
         "\nDone!  Created the file: preview.wav\n\n";
-    EXPECT_EQ(r.out.substr(0, head.size() + std::string(kReport).size()), head + kReport);
-    EXPECT_EQ(r.out.find("\nProcessing time = ", head.size()), head.size() + std::string(kReport).size());
+    EXPECT_EQ(r.out.substr(0, head.size() + kConsoleReport.size()), head + kConsoleReport);
+    EXPECT_EQ(r.out.find("\nProcessing time = ", head.size()), head.size() + kConsoleReport.size());
     // A preview writes the report under the mix's own name.
     EXPECT_TRUE(testutil::Exists(dir / "stats_sq.txt"));
 }

@@ -418,3 +418,47 @@ TEST(RenderSize, DataOf4GiBOrMoreIsRefusedWithTheLongestPossibleRender)
     EXPECT_FALSE(RenderFitsWav(p, 48000.0));
     EXPECT_NE(out.Take().find("16 bits mono is 2147483629 frames"), std::string::npos);
 }
+
+TEST(LatePrefs, LoudnessTruepeakAndSeedDefaultsAndValues)
+{
+    const Late d = ReadLate("\nend\n");
+    EXPECT_TRUE(d.prefs.loudness);
+    EXPECT_FALSE(d.prefs.truePeak);
+    EXPECT_FALSE(d.prefs.seedSet);
+
+    const Late on = ReadLate("\nloudness\toff\ntruepeak\ton\nseed\t0\nend\n");
+    EXPECT_FALSE(on.prefs.loudness);
+    EXPECT_TRUE(on.prefs.truePeak);
+    EXPECT_TRUE(on.prefs.seedSet);
+    EXPECT_EQ(on.prefs.seed, 0u);
+    EXPECT_EQ(on.out.find("Warning"), std::string::npos);
+
+    // Only "off" and "on" change anything; the last line decides.
+    const Late other = ReadLate("\nloudness\tno\ntruepeak\tyes\nend\n");
+    EXPECT_TRUE(other.prefs.loudness);
+    EXPECT_FALSE(other.prefs.truePeak);
+    const Late last = ReadLate("\nloudness\toff\nloudness\ton\ntruepeak\ton\ntruepeak\toff\nend\ntruepeak\ton\n");
+    EXPECT_TRUE(last.prefs.loudness);
+    EXPECT_FALSE(last.prefs.truePeak);
+
+    const Late top = ReadLate("\nseed\t4294967295\tnote\nend\n");
+    EXPECT_TRUE(top.prefs.seedSet);
+    EXPECT_EQ(top.prefs.seed, 4294967295u);
+}
+
+TEST(LatePrefs, ASeedOutOfRangeWarnsAndLeavesTheClock)
+{
+    const std::string warning =
+        ">> Warning: seed in the preferences file must be a whole number from 0 to 4294967295; "
+        "the dither is seeded from the clock.\n";
+    for (const char* bad : {"4294967296", "-3", "1.5", "0x10", "seven", "12345678901"}) {
+        const Late r = ReadLate(std::string("\nseed\t") + bad + "\nend\n");
+        EXPECT_FALSE(r.prefs.seedSet) << bad;
+        EXPECT_NE(r.out.find(warning), std::string::npos) << bad << r.out;
+    }
+    // The last line decides: a bad value after a good one leaves the clock.
+    EXPECT_FALSE(ReadLate("\nseed\t5\nseed\tx\nend\n").prefs.seedSet);
+    const Late good = ReadLate("\nseed\tx\nseed\t5\nend\n");
+    EXPECT_TRUE(good.prefs.seedSet);
+    EXPECT_EQ(good.prefs.seed, 5u);
+}
