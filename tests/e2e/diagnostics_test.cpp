@@ -172,3 +172,25 @@ TEST(Diagnostics, AnEmptyExportWindowIsWarnedAbout)
     EXPECT_TRUE(Has(r.out, ">> Warning: the export window holds no frames (xin equals xout)")) << r.out;
     EXPECT_EQ(ReadBytes(s.dir / "diag_mix.wav").size(), 44u);
 }
+
+TEST(Diagnostics, ATrackShorterThanItsHeaderSaysIsWarnedAboutAndAnErrorUnderStrict)
+{
+    Session s("begin\ndither\t0\nend\n", "1 a.wav +\nend\n", "begin\ndiag_mix\nt\t0\t0\t0\nv\t1\t0\nend\n");
+    std::string wav = ReadBytes(s.dir / "a.wav");
+    wav.resize(44 + 4 * 1000);   // the header still says 3000 frames
+    WriteText(s.dir / "a.wav", wav);
+    const testutil::RunResult r = s.Run();
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(Has(r.out, ">> Warning: the file of channel 1 (a.wav) holds 1000 frames but its header says 3000; it "
+                           "plays short.\n"))
+        << r.out;
+    EXPECT_EQ(ReadBytes(s.dir / "diag_mix.wav").size(), 44u + 6u * 1000u);
+
+    std::filesystem::remove(s.dir / "diag_mix.wav");
+    const testutil::RunResult st = s.Run("--strict");
+    EXPECT_EQ(st.status, 3) << st.out;
+    EXPECT_TRUE(Has(st.out, "Error: tracks shorter than their headers say stop the run (--strict); nothing was "
+                            "written.\n"))
+        << st.out;
+    EXPECT_FALSE(testutil::Exists(s.dir / "diag_mix.wav"));
+}
