@@ -78,7 +78,13 @@ TEST(Limits, AFiftyMegabyteCueSheetMixesInSecondsWithOneWarningPerOverfullFader)
 
     const Timed t = TimedRun(dir);
     EXPECT_EQ(t.result.status, 0) << t.result.out.substr(0, 2000);
-    EXPECT_LT(t.seconds, 60.0);
+    // A bound that only a run far from linear time misses; the sanitizers slow
+    // every step down several times, and a loaded machine more.
+#ifdef CORVALE_SANITIZED
+    EXPECT_LT(t.seconds, 600.0);
+#else
+    EXPECT_LT(t.seconds, 120.0);
+#endif
     const std::string& out = t.result.out;
     EXPECT_EQ(Count(out, "is past the 512 entries"), 2u);
     EXPECT_TRUE(Has(out, ">> Warning: fader 1 (entry 513) is past the 512 entries of a fader; line ignored\n"));
