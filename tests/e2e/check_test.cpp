@@ -228,12 +228,18 @@ TEST(Check, ASessionARunWouldStopOnIsAnErrorAndWritesNothing)
         << d.out;
 
     // A room the reverb rejects on its first block: checked without mixing.
-    Session room(kPrefs, kTwoTracks, "begin\ncheck_mix\nt\t0\t0\t0\nv\t1\t0\nv\t2\t0\nrev\t1\t-6\nrtn\t-6\t5000\nend\n");
+    Session room(kPrefs, kTwoTracks,
+                 "begin\ncheck_mix\nt\t0\t0\t0\nv\t1\t0\nv\t2\t0\nrev\t1\t-6\nrtn\t-6\t5000\ntrev\t2\t-6\n"
+                 "trtn\t-6\t5000\t3\nend\n");
     const testutil::RunResult v = room.Check();
     EXPECT_EQ(v.status, 2) << v.out;
     EXPECT_TRUE(Has(v.out, "Please reduce room size in reverb!\n")) << v.out;
     EXPECT_TRUE(Has(v.out, "faders.txt:7: error: the reverb rejects its settings (see the message above); a run "
                            "would stop on its first block\n"))
+        << v.out;
+    EXPECT_TRUE(Has(v.out, ">>> Error: A tap reverb dimension has exceeded the limit\n")) << v.out;
+    EXPECT_TRUE(Has(v.out, "faders.txt:9: error: the tap reverb rejects its settings (see the message above); a "
+                           "run would stop on its first block\n"))
         << v.out;
     EXPECT_EQ(CountOf(v.out, "Mixing"), 0);
 
@@ -268,4 +274,23 @@ TEST(Check, MissingDefaultFilesAreReportedNotWrittenAndThePromptIsNotAsked)
     EXPECT_EQ(t.status, 2) << t.out;
     EXPECT_TRUE(Has(t.out, "tracks.txt file was not found.\n"));
     EXPECT_TRUE(Has(t.out, "nolist.txt: error: a run would stop here with status 2")) << t.out;
+}
+
+TEST(Check, EntriesNeverPlayedAreNamedAFewAtATimeThenCounted)
+{
+    std::string faders = "begin\ncheck_mix\nt\t0\t0\t0\nv\t2\t0\n";   // lines 1 to 4
+    for (int i = 0; i < 9; ++i) faders += "v\t1\t0\n";                     // lines 5 to 13, all at 0 s
+    faders += "end\n";
+    Session s(kPrefs, kTwoTracks, faders);
+    const testutil::RunResult r = s.Check();
+    EXPECT_EQ(r.status, 1) << r.out;
+    for (int line = 6; line <= 10; ++line)
+        EXPECT_TRUE(Has(r.out, "faders.txt:" + std::to_string(line) + ": warning: level entry " +
+                                   std::to_string(line - 4) + " of channel 1 is not later than the entry before it (line " +
+                                   std::to_string(line - 1) + "); it is never played\n"))
+            << r.out;
+    EXPECT_TRUE(Has(r.out, "faders.txt:11: warning: 3 more level entries of channel 1 from this line on are not "
+                           "later than the entry before them\n"))
+        << r.out;
+    EXPECT_TRUE(Has(r.out, "corvale --check: 0 errors, 6 warnings\n")) << r.out;
 }
