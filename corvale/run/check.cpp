@@ -470,7 +470,9 @@ void CheckPlacement(const Scan& s)
             const size_t k = static_cast<size_t>(o);
             if (o == c || !t.headerOk[k]) continue;
             others = true;
-            lastEnd = std::max(lastEnd, t.offset[k] + t.info[k].frames);
+            int64_t end = 0;
+            if (__builtin_add_overflow(t.offset[k], t.info[k].frames, &end)) end = INT64_MAX;
+            lastEnd = std::max(lastEnd, end);
         }
         if (!others || t.offset[i] <= lastEnd) continue;
         s.report.Warn(s.cueName, tstampLine[i],
