@@ -241,6 +241,12 @@ void CheckList(const Scan& s, int number, const std::string& code, const std::st
     for (const char* item = items.Next(","); item != nullptr; item = items.Next(",")) {
         const long n = AtoL(item);
         const bool vca = code == "VCA:";
+        if (vca && (n < 0 || n >= kSlots)) {
+            s.report.Warn(s.cueName, number,
+                          Format("VCA %s lists slot %li, which is out of range (0 to %i)", owner.c_str(), n,
+                                 kSlots - 1));
+            continue;
+        }
         if (vca && (n == 0 || n > kMaxChannels)) continue;   // the master and the submix faders
         if (!s.HasTrack(n))
             s.report.Warn(s.cueName, number,
@@ -301,7 +307,15 @@ void CheckCueLines(Scan& s)
                                  "next line",
                                  code.c_str(), have, have == 1 ? "" : "s", want));
         }
-        if (!s.tracksKnown || order || have < 1) continue;
+        if (order || have < 1) continue;
+        if (shape->slotted && g && have >= 2) {
+            const long n = AtoL(fields[2].c_str());
+            if (n < 1 || n > kSubmixes - 1)
+                s.report.Warn(s.cueName, number,
+                              Format("\"%s\" row for submix %li, which does not exist (1 to %i)", code.c_str(), n,
+                                     kSubmixes - 1));
+        }
+        if (!s.tracksKnown) continue;
         if (shape->channel && !(shape->slotted && (g || fields[1] == "M"))) {
             const long ch = AtoL(fields[1].c_str());
             const bool slotZero = shape->slotted && ch == 0;   // no number: the master

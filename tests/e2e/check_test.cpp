@@ -130,14 +130,15 @@ TEST(Check, EveryTrapOfTheCueSheetIsNamedWithItsLine)
         "v\t5\t0\n"                                  // 15: no track
         "rev\t4\t-10\n"                              // 16: no track
         "sub\t1\t1,2,9\n"                            // 17: 9 has no track
-        "VCA:\t1\t1,3,0\n"                           // 18: 3 has no track (0 is the master)
+        "VCA:\t1\t1,3,0,999\n"                       // 18: 3 has no track (0 is the master), 999 no slot
         "lim\t1\n"                                   // 19: short row
         "-1\n"                                       // 20: taken as the limiter's ceiling
         "t\t0\t0\n"                                  // 21: two time fields of three
         "400\n"                                      // 22: taken as the milliseconds
         "v\t2\t-1\n"                                 // 23
-        "tstamp\t2\t0\t5\t0\n";                      // 24: after every other track has ended
-    // Lines 25 to 1052: entries 3 to 516 of fader 1, each at a later time.
+        "tstamp\t2\t0\t5\t0\n"                       // 24: after every other track has ended
+        "p\tG\t9\t10\n";                               // 25: no submix 9
+    // Lines 26 to 1053: entries 3 to 516 of fader 1, each at a later time.
     for (int i = 0; i < 514; ++i) faders += "t\t0\t0\t" + std::to_string(301 + i) + "\nv\t1\t-2\n";
     faders += "end\nbogus\t1\n";
     Session s("begin\ndither\t0\nxfields\t3\nxin\t0\t0\nend\n", kTwoTracks, faders);
@@ -158,13 +159,15 @@ TEST(Check, EveryTrapOfTheCueSheetIsNamedWithItsLine)
         "faders.txt:16: warning: \"rev\" row for channel 4, which has no track (the track list has 2)\n",
         "faders.txt:17: warning: submix 1 lists channel 9, which has no track (the track list has 2)\n",
         "faders.txt:18: warning: VCA 1 lists channel 3, which has no track (the track list has 2)\n",
+        "faders.txt:18: warning: VCA 1 lists slot 999, which is out of range (0 to 136)\n",
         "faders.txt:19: warning: \"lim\" row has 1 field but takes 2; the missing values are taken from the next "
         "line\n",
         "faders.txt:21: warning: time value has 2 fields but tfields asks for 3; the rest is taken from the next "
         "line\n",
         "faders.txt:24: warning: tstamp starts channel 2 at 5.000 s, after every other track has ended (at "
         "1.000 s): the mix is silent for 4.000 s before it\n",
-        "faders.txt:1046: warning: channel 1 has 516 level entries; the 4 past the first 512 are ignored\n",
+        "faders.txt:25: warning: \"p\" row for submix 9, which does not exist (1 to 8)\n",
+        "faders.txt:1047: warning: channel 1 has 516 level entries; the 4 past the first 512 are ignored\n",
     };
     for (const std::string& line : expected) EXPECT_TRUE(Has(r.out, line)) << line << "\n---\n" << r.out;
     EXPECT_TRUE(Has(r.out, "corvale --check: 0 errors, " + std::to_string(expected.size()) + " warnings\n"))
