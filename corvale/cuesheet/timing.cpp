@@ -136,7 +136,7 @@ int64_t ClockTime(const Timing& timing, double rate, float minutes, float second
     return SatAdd(Trunc64(secs * rate), timing.offset);
 }
 
-int ReadTimeLine(Tokens& tokens, const TimeContext& ctx, Timing& timing)
+int64_t ReadTimeValue(Tokens& tokens, const TimeContext& ctx, const Timing& timing)
 {
     int64_t time;
     if (ctx.tempo) {
@@ -166,7 +166,12 @@ int ReadTimeLine(Tokens& tokens, const TimeContext& ctx, Timing& timing)
         }
         time = ClockTime(timing, ctx.rate, minutes, seconds, millis);
     }
+    return time;
+}
 
+int ReadTimeLine(Tokens& tokens, const TimeContext& ctx, Timing& timing)
+{
+    const int64_t time = ReadTimeValue(tokens, ctx, timing);
     const int n = timing.entries + 1;
     if (time > ctx.songLength) {
         std::fprintf(g_console, "Error:  Time entry %i exceeds song length\n", n);

@@ -44,6 +44,9 @@ void ReadTimeFields(const char* prefsBody, const TimeContext& ctx, Timing& timin
 // A "t" line whose code was just read from tokens: reads its fields, checks the
 // time and makes it current. Returns 0 or the exit status 2 after its message.
 int ReadTimeLine(Tokens& tokens, const TimeContext& ctx, Timing& timing);
+// The time fields of a "t" line whose code was just read, as song frames
+// (automation offset included; no checks, nothing printed).
+int64_t ReadTimeValue(Tokens& tokens, const TimeContext& ctx, const Timing& timing);
 // An "inc" line whose code was just read: moves the current time on.
 void ReadIncLine(Tokens& tokens, const TimeContext& ctx, Timing& timing);
 // The frame of a musical time against the tempo map, automation offset included

@@ -100,6 +100,15 @@ int BuildTaps(DiscreteReverbState& out, int64_t capacity, double rate, float siz
 
 }  // namespace
 
+int CheckDiscreteReverbSettings(int64_t capacity, double rate, float size, int tapCount, float x, float y,
+                                float z)
+{
+    if (tapCount > kMaxTaps) tapCount = kMaxTaps;
+    if (tapCount < 1) tapCount = 1;
+    DiscreteReverbState scratch;
+    return BuildTaps(scratch, capacity, rate, size, tapCount, x, y, z);
+}
+
 int DiscreteReverb(DiscreteReverbState& s, int64_t capacity, int64_t n, double rate,
                    const double* sendLeft, const double* sendRight, float size,
                    int64_t* carryLeft, int64_t* carryRight, int64_t* returnLeft,

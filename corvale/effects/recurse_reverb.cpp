@@ -113,6 +113,15 @@ int SetUp(RecursiveReverbState& out, int64_t n, double rate, float size, float x
 
 }  // namespace
 
+int CheckRecursiveReverbSettings(int64_t n, double rate, float size, float x, float y, float z, float width)
+{
+    constexpr int64_t cap = RecursiveReverbState::kCapacity;
+    if (n > cap) n = cap;
+    if (n < 0) n = 0;
+    RecursiveReverbState scratch;   // distances only: the buffers stay empty
+    return SetUp(scratch, n, rate, size, x, y, z, width);
+}
+
 int RecurseReverb(RecursiveReverbState& s, int64_t n, double rate, const double* sendLeft,
                   const double* sendRight, float size, int64_t* carryLeft, int64_t* carryRight,
                   int64_t* returnLeft, int64_t* returnRight, float x, float y, float z,

@@ -39,6 +39,12 @@ int DiscreteReverb(DiscreteReverbState& s, int64_t capacity, int64_t n, double r
                    int64_t* carryLeft, int64_t* carryRight, int64_t* returnLeft,
                    int64_t* returnRight, int& tapCount, float x, float y, float z);
 
+// The settings check the discrete reverb makes on its first block, alone:
+// builds nothing. Returns 0, or 1 after the message of the rejected setting.
+// The tap count is clamped into 1..11 first, as on the first block.
+int CheckDiscreteReverbSettings(int64_t capacity, double rate, float size, int tapCount, float x, float y,
+                                float z);
+
 struct RecursiveReverbState {
     static constexpr int64_t kCapacity = 131072;   // entries of every surface and spill buffer
 
@@ -58,3 +64,8 @@ int RecurseReverb(RecursiveReverbState& s, int64_t n, double rate, const double*
                   const double* sendRight, float size, int64_t* carryLeft, int64_t* carryRight,
                   int64_t* returnLeft, int64_t* returnRight, float x, float y, float z,
                   float width);
+
+// The settings check the recursive reverb makes on its first block of n frames,
+// alone: allocates nothing. Returns 0, or 1 after the message of the rejected
+// setting.
+int CheckRecursiveReverbSettings(int64_t n, double rate, float size, float x, float y, float z, float width);

@@ -41,6 +41,8 @@ CommandLine ParseCommandLine(int argc, char** argv)
             cl.version = true;
         } else if (std::strcmp(a, "--strict") == 0) {
             cl.strict = true;
+        } else if (std::strcmp(a, "--check") == 0) {
+            cl.check = true;
         } else if (cl.unknown.empty()) {
             cl.unknown = a;
         }

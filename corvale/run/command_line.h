@@ -8,6 +8,7 @@ struct CommandLine {
     bool help = false;
     bool version = false;
     bool strict = false;
+    bool check = false;                  // --check: the dry run
     std::string unknown;                 // the first argument that is no known option
     std::vector<std::string> files;      // track list, cue sheet, preferences, in that order
 };

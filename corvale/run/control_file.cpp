@@ -136,6 +136,16 @@ bool WriteDefault(const char* name, const std::string& text, ControlFile& file)
     return true;
 }
 
+// The default text taken in place of a file a dry run did not find.
+void StandIn(const char* name, const std::string& text, ControlFile& file)
+{
+    file.text = text;
+    file.bodyStart = FindBody(file.text);
+    file.loaded = true;
+    file.path.clear();
+    file.standsInFor = name;
+}
+
 bool PathExists(const char* path)
 {
     struct stat st;
@@ -156,11 +166,16 @@ bool KeepsExistingDefault(const char* path, const char* defaultName)
 }
 }  // namespace
 
-bool LoadPreferences(const char* path, ControlFile& file)
+bool LoadPreferences(const char* path, ControlFile& file, bool dryRun)
 {
     if (LoadControlFile(path, file) != 0) {
         if (KeepsExistingDefault(path, "prefs.txt")) return false;
         std::fprintf(g_console, "\nWarning: prefs.txt file was not found...\n");
+        if (dryRun) {
+            StandIn(path, kDefaultPrefsText, file);
+            CheckLines(file.body(), LineCheck::kPreferences);
+            return true;
+        }
         if (!WriteDefault("prefs.txt", kDefaultPrefsText, file)) return false;
         std::fprintf(g_console, "...created one for you.\n");
     }
@@ -181,10 +196,15 @@ std::string DefaultFaderText(int channelCount, float level)
     return text;
 }
 
-int LoadFaderFile(const char* path, int channelCount, ControlFile& file, std::FILE* in)
+int LoadFaderFile(const char* path, int channelCount, ControlFile& file, std::FILE* in, bool dryRun)
 {
     if (LoadControlFile(path, file) == 0) return 0;
     if (KeepsExistingDefault(path, "faders.txt")) return 2;
+    if (dryRun) {
+        std::fprintf(g_console, "faders.txt file was not found\n");
+        StandIn(path, DefaultFaderText(channelCount, 0.0f), file);
+        return 0;
+    }
     std::fprintf(g_console, "faders.txt file was not found\n");
     std::fprintf(g_console, "Enter the default fader value or -999 to exit.\n");
     std::fflush(g_console);

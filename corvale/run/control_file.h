@@ -15,6 +15,9 @@ struct ControlFile {
     size_t bodyStart = 0;
     bool loaded = false;
     std::string path;   // the file it was read from (empty for a text given in memory)
+    // A dry run that found no file took the default text instead: the name it
+    // looked for (a real run would have written the default).
+    std::string standsInFor;
     // For a preferences file: the keywords whose missing value has been reported.
     mutable PrefsNotes prefsNotes;
     const char* body() const { return text.c_str() + bodyStart; }
@@ -57,15 +60,18 @@ int LoadControlFile(const char* path, ControlFile& file);
 // Loads the preferences file at path; when it cannot be opened writes and loads
 // the default "prefs.txt" with its two messages, unless a "prefs.txt" exists
 // already (then it is kept and the run stops). Then runs the preferences line
-// checks. Returns false after a message when the run must stop.
-bool LoadPreferences(const char* path, ControlFile& file);
+// checks. Returns false after a message when the run must stop. A dry run
+// writes nothing: the default text stands in for the missing file.
+bool LoadPreferences(const char* path, ControlFile& file, bool dryRun = false);
 
 // Loads the cue sheet at path; when it cannot be opened runs the dialogue that
 // reads a level from in and writes the default "faders.txt" for channelCount
 // channels. Returns 0 to go on, or the exit status (1 after -999, 2 when the
 // default cannot be written or when a "faders.txt" exists that is not the file
-// asked for: it is kept, and the prompt is not asked).
-int LoadFaderFile(const char* path, int channelCount, ControlFile& file, std::FILE* in = stdin);
+// asked for: it is kept, and the prompt is not asked). A dry run neither asks
+// nor writes: the default cue sheet at 0 dB stands in for the missing file.
+int LoadFaderFile(const char* path, int channelCount, ControlFile& file, std::FILE* in = stdin,
+                  bool dryRun = false);
 
 // The text of the default cue sheet for channelCount channels at level.
 std::string DefaultFaderText(int channelCount, float level);

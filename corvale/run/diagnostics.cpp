@@ -35,13 +35,9 @@ bool IsKnownWord(const std::string& word, KnownWords words)
     return false;
 }
 
-int ReportUnheardTracks(Tracks& tracks, const AutomationTables& automation, int verbo, bool always)
+std::vector<UnheardTrack> FindUnheardTracks(const Tracks& tracks, const AutomationTables& automation)
 {
-    struct Entry {
-        int channel;
-        std::string why;
-    };
-    std::vector<Entry> unheard;
+    std::vector<UnheardTrack> unheard;
     for (int c = 1; c <= tracks.channels(); ++c) {
         const size_t i = static_cast<size_t>(c);
         switch (tracks.problem[i]) {
@@ -59,16 +55,24 @@ int ReportUnheardTracks(Tracks& tracks, const AutomationTables& automation, int 
                 unheard.push_back({c, "no level cue in the cue sheet"});
             break;
         }
-        if (!unheard.empty() && unheard.back().channel == c)
-            tracks.notHeard[i] = unheard.back().why;
-        else
-            tracks.notHeard[i] = tracks.active[i] ? "" : "muted (a marker, a solo elsewhere or a muted submix)";
     }
+    return unheard;
+}
+
+int ReportUnheardTracks(Tracks& tracks, const AutomationTables& automation, int verbo, bool always)
+{
+    const std::vector<UnheardTrack> unheard = FindUnheardTracks(tracks, automation);
+    // Every channel's reason, deliberate mutes included, for the JSON report.
+    for (int c = 1; c <= tracks.channels(); ++c) {
+        const size_t i = static_cast<size_t>(c);
+        tracks.notHeard[i] = tracks.active[i] ? "" : "muted (a marker, a solo elsewhere or a muted submix)";
+    }
+    for (const UnheardTrack& e : unheard) tracks.notHeard[static_cast<size_t>(e.channel)] = e.why;
     const int beyond = tracks.count > kMaxChannels ? tracks.count - kMaxChannels : 0;
     const int total = static_cast<int>(unheard.size()) + beyond;
     if (total == 0 || (verbo < 1 && !always)) return total;
     std::fprintf(g_console, ">> Warning: %i of %i tracks will not be heard:\n", total, tracks.count);
-    for (const Entry& e : unheard)
+    for (const UnheardTrack& e : unheard)
         std::fprintf(g_console, "  channel %i (%s): %s\n", e.channel,
                      tracks.names[static_cast<size_t>(e.channel - 1)].c_str(), e.why.c_str());
     if (beyond > 0)
@@ -86,8 +90,9 @@ void ReportNoUsableTrack(const Tracks& tracks, const ControlFile& trackFile, boo
         std::fprintf(g_console, "  Its lines hold tabs: the preferences may be missing \"tlist=tab\".\n");
 }
 
-int WarnSpaceSeparatedLines(const ControlFile& file, const std::string& fileName, KnownWords words, int verbo)
+std::vector<NumberedLine> FindSpaceSeparatedLines(const ControlFile& file, KnownWords words)
 {
+    std::vector<NumberedLine> found;
     std::string copy(file.body());
     std::vector<char*> lines;
     const int count = pointToLines(copy.data(), lines);
@@ -95,7 +100,6 @@ int WarnSpaceSeparatedLines(const ControlFile& file, const std::string& fileName
     for (size_t k = 0; k < file.bodyStart && k < file.text.size(); ++k)
         if (file.text[k] == '\n') ++before;
     bool titleSeen = words != KnownWords::kCueCodes;
-    int found = 0;
     for (int i = 0; i <= count; ++i) {
         const char* line = lines[static_cast<size_t>(i)];
         if (i == 0 && file.bodyStart > 0) continue;   // the rest of the "begin" line
@@ -109,14 +113,21 @@ int WarnSpaceSeparatedLines(const ControlFile& file, const std::string& fileName
         }
         if (std::strchr(line, '\t') != nullptr || std::strchr(line, ' ') == nullptr) continue;
         if (!IsKnownWord(word, words)) continue;
-        ++found;
-        if (verbo >= 1)
+        found.push_back({before + 1 + i, line});
+    }
+    return found;
+}
+
+int WarnSpaceSeparatedLines(const ControlFile& file, const std::string& fileName, KnownWords words, int verbo)
+{
+    const std::vector<NumberedLine> found = FindSpaceSeparatedLines(file, words);
+    if (verbo >= 1)
+        for (const NumberedLine& l : found)
             std::fprintf(g_console,
                          ">> Warning: %s line %i: \"%s\" is separated by spaces, not tabs; it is not read as "
                          "written.\n",
-                         fileName.c_str(), before + 1 + i, line);
-    }
-    return found;
+                         fileName.c_str(), l.line, l.text.c_str());
+    return static_cast<int>(found.size());
 }
 
 int ReportShortTracks(const Tracks& tracks, int verbo, bool always)

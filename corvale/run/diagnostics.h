@@ -3,10 +3,21 @@
 // typed with spaces where the reader needs tabs.
 #pragma once
 #include <string>
+#include <vector>
 
 struct AutomationTables;
 struct ControlFile;
 struct Tracks;
+
+// A track that will not be heard and why.
+struct UnheardTrack {
+    int channel;
+    std::string why;
+};
+
+// The channels of the list (up to 127) that will not be heard, for a reason
+// other than a deliberate mute or a solo elsewhere.
+std::vector<UnheardTrack> FindUnheardTracks(const Tracks& tracks, const AutomationTables& automation);
 
 // Tracks the list names that will not be heard, for a reason other than a
 // deliberate mute or a solo elsewhere: one summary (at verbosity 1 and above,
@@ -20,6 +31,16 @@ void ReportNoUsableTrack(const Tracks& tracks, const ControlFile& trackFile, boo
 
 // Which reader a file is checked for.
 enum class KnownWords { kCueCodes, kPreferences };
+
+// A line of a control file, numbered from the file's first line.
+struct NumberedLine {
+    int line;
+    std::string text;
+};
+
+// Body lines (up to "end") that hold a space but no tab and whose first word is
+// exactly a code or keyword of the reader.
+std::vector<NumberedLine> FindSpaceSeparatedLines(const ControlFile& file, KnownWords words);
 
 // Body lines (up to "end") that hold a space but no tab and whose first word
 // is exactly a code or keyword of the reader: they are not read as meant.

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "corvale/report/report.h"
+#include "corvale/run/check.h"
 #include "corvale/run/command_line.h"
 #include "corvale/run/console.h"
 #include "corvale/run/diagnostics.h"
@@ -46,17 +47,25 @@ int RunCorvale(int argc, char** argv)
 
     auto run = std::make_unique<Run>();
     run->startClock = std::clock();
-    run->strict = cl.strict;
+    run->strict = cl.strict && !cl.check;
+    run->check = cl.check;
     if (cl.files.size() > 0) run->trackListName = cl.files[0];
     if (cl.files.size() > 1) run->faderName = cl.files[1];
     if (cl.files.size() > 2) run->prefsName = cl.files[2];
     Prefs& prefs = run->prefs;
 
+    // Where the set-up stops. A dry run (--check) reports its findings there,
+    // the set-up's own failure among them, and ends with its own status.
+    CheckStage stage = CheckStage::kFilesRead;
+    auto stop = [&](int status, const std::string& file) {
+        return Exit(run->check ? FinishCheck(*run, stage, status, file) : status);
+    };
+
     // Preferences, banner, directories and the track-list layout.
-    if (!LoadPreferences(run->prefsName.c_str(), run->prefsFile)) return Exit(2);
+    if (!LoadPreferences(run->prefsName.c_str(), run->prefsFile, run->check)) return stop(2, run->prefsName);
     prefs.verbo = ReadVerbo(run->prefsFile);
     if (prefs.verbo == 2) std::fprintf(g_console, "Corvale version 1.164 (w20e)\n");
-    if (const int status = ReadEarlyPrefs(run->prefsFile, prefs)) return Exit(status);
+    if (const int status = ReadEarlyPrefs(run->prefsFile, prefs)) return stop(status, run->prefsName);
 
     // The track list.
     if (LoadControlFile(run->trackListName.c_str(), run->trackFile) != 0) {
@@ -65,15 +74,16 @@ int RunCorvale(int argc, char** argv)
         std::fprintf(g_console, "Create the file and run again.\n");
         std::fprintf(g_console, "Exiting...\n");
         PrintFileReason(run->trackListName.c_str(), err);
-        return Exit(2);
+        return stop(2, run->trackListName);
     }
     if (prefs.verbo >= 2)
         CheckLines(run->trackFile.body(), prefs.tlistTab ? LineCheck::kTracksTab : LineCheck::kTracksSpace);
     CountTracks(run->trackFile, prefs, run->tracks);
 
     // The cue sheet (or the dialogue that writes a default one).
-    if (const int status = LoadFaderFile(run->faderName.c_str(), run->tracks.count, run->cue.file))
-        return Exit(status);
+    if (const int status = LoadFaderFile(run->faderName.c_str(), run->tracks.count, run->cue.file, stdin,
+                                         run->check))
+        return stop(status, run->faderName);
 
     WarnSpaceSeparatedLines(run->prefsFile, run->prefsFile.path, KnownWords::kPreferences, prefs.verbo);
     WarnSpaceSeparatedLines(run->cue.file, run->cue.file.path, KnownWords::kCueCodes, prefs.verbo);
@@ -83,9 +93,10 @@ int RunCorvale(int argc, char** argv)
     const int shortTracks = ReportShortTracks(run->tracks, prefs.verbo, run->strict);
 
     if (prefs.verbo == 2) std::fprintf(g_console, "Read file headers.\n");
-    if (const int status = CheckSampleRates(run->tracks)) return Exit(status);
+    if (const int status = CheckSampleRates(run->tracks)) return stop(status, run->trackListName);
 
     PlaceTracks(run->cue.text(), run->tracks);
+    stage = CheckStage::kTracksPlaced;
     if (prefs.verbo == 2)
         std::fprintf(g_console, "Sample Rate: %u\n", static_cast<unsigned>(Trunc64(run->tracks.sampleRate)));
 
@@ -94,7 +105,7 @@ int RunCorvale(int argc, char** argv)
 
     if (const int status = ReadLatePrefs(run->prefsFile, run->cue.title, run->tracks.songLength,
                                          run->tracks.sampleRate, prefs))
-        return Exit(status);
+        return stop(status, run->prefsName);
     if (prefs.seedSet) {
         // A repeatable render: the dither's draws start from the given seed.
         run->ditherSeed = prefs.seed;
@@ -103,14 +114,15 @@ int RunCorvale(int argc, char** argv)
 
     // The mix must be writable before the cue sheet is read; it is created
     // (under a temporary name) only once everything is read.
-    if (!RenderFitsWav(prefs, run->tracks.sampleRate)) return Exit(2);
-    if (const int status = CheckMixTarget(prefs.outName)) return Exit(status);
+    if (!RenderFitsWav(prefs, run->tracks.sampleRate)) return stop(2, run->prefsName);
+    if (const int status = CheckMixTarget(prefs.outName)) return stop(status, prefs.outName);
 
     if (!prefs.preview && prefs.renderCount == 0 && prefs.verbo >= 1)
         std::fprintf(g_console, ">> Warning: the export window holds no frames (xin equals xout); the mix file will "
                                 "hold no audio.\n");
 
-    if (const int status = ReadCueSheet(*run)) return Exit(status);
+    if (const int status = ReadCueSheet(*run)) return stop(status, run->faderName);
+    stage = CheckStage::kCueRead;
     if (ReportUnheardTracks(run->tracks, run->automation, prefs.verbo, run->strict) > 0 && run->strict) {
         std::fprintf(g_console, "Error: tracks that will not be heard stop the run (--strict); nothing was written.\n");
         return Exit(kStrictStatus);
@@ -120,7 +132,11 @@ int RunCorvale(int argc, char** argv)
                                 "written.\n");
         return Exit(kStrictStatus);
     }
-    if (const int status = CheckOutputNames(*run)) return Exit(status);
+    if (const int status = CheckOutputNames(*run)) return stop(status, prefs.outName);
+    if (run->check) {
+        stage = CheckStage::kComplete;
+        return stop(0, std::string());
+    }
     if (const int status = MixIntoOutputs(*run)) return Exit(status);
 
     if (prefs.verbo > 0) std::fprintf(g_console, "\nDone!  Created the file: %s\n\n", prefs.outName.c_str());

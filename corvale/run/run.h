@@ -24,6 +24,7 @@ struct Run {
     std::string faderName = "faders.txt";
     std::string prefsName = "prefs.txt";
     bool strict = false;   // tracks not heard, a silent mix or a short track are errors (status 3)
+    bool check = false;    // a dry run (--check): every set-up phase, no file created, changed or removed
 
     ControlFile prefsFile;
     ControlFile trackFile;
