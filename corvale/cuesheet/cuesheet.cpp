@@ -1,6 +1,5 @@
 #include "corvale/cuesheet/cuesheet.h"
 
-#include <climits>
 #include <cstring>
 
 #include "corvale/run/console.h"
@@ -17,23 +16,6 @@ void PrepareCueSheet(int verbo, CueSheet& cue)
     Tokens lines(cue.body);
     const char* first = lines.Next("\n");
     cue.title = first ? first : "";
-}
-
-int ReadSlotField(Tokens& tokens, bool* master)
-{
-    const char* field = tokens.Next("\t");
-    long slot;
-    if (field != nullptr && std::strcmp(field, "G") == 0) {
-        const long n = AtoL(tokens.Next("\t"));
-        slot = (n > INT_MAX || n < INT_MIN) ? -1 : 127 + n;
-    } else if (field != nullptr && std::strcmp(field, "M") == 0) {
-        slot = 0;
-        if (master) *master = true;
-    } else {
-        slot = AtoL(field);
-    }
-    if (slot < INT_MIN || slot > INT_MAX) slot = -1;
-    return checkValI(static_cast<int>(slot), 1);
 }
 
 TimeContext CueTimeContext(const Run& run)

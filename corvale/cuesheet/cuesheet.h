@@ -25,11 +25,6 @@ void PrepareCueSheet(int verbo, CueSheet& cue);
 // Returns 0, or the exit status of a fatal error (after its message).
 int ReadCueSheet(Run& run);
 
-// Reads a slot field from tokens, just after its code: a channel number, "G" and a
-// submix number n (slot 127 + n), or "M" (slot 0; *master is then set when given).
-// A slot outside 0..135 becomes 135 with the channel-range message.
-int ReadSlotField(Tokens& tokens, bool* master = nullptr);
-
 // What the time readers need from the run: rate, song length, tempo mode, xin
 // point and the announce flag (verbosity level 2).
 TimeContext CueTimeContext(const Run& run);

@@ -13,7 +13,6 @@ namespace {
 
 constexpr double kPi = 6.283185307179586 / 2.0;
 constexpr double kFullScale = 8388608.0;
-constexpr int kSlotOutOfRange = 135;
 
 using Table = std::array<double, kValueSlots * kParamStride>;
 
@@ -56,10 +55,9 @@ float LevelOf(double value, bool percent)
 const double* Row(const Table& t, int slot) { return t.data() + slot * kParamStride; }
 bool RowSet(const Table& t, int slot) { return Row(t, slot)[0] == 1.0; }
 
-void ReadCompressor(const char* text, const char* code, bool percent, double rate,
-                    CompressorSettings& c, int& masterFlag, int& anyMaster, Table& t)
+// A compressor's rows, read into t, become its settings.
+void KeepCompressor(const Table& t, bool percent, double rate, CompressorSettings& c)
 {
-    ParamsFromBuffer(text, code, t.data(), kParamStride, 5, masterFlag, anyMaster);
     for (int slot = 0; slot < kValueSlots; ++slot) {
         if (!RowSet(t, slot)) continue;
         const double* v = Row(t, slot);
@@ -72,11 +70,9 @@ void ReadCompressor(const char* text, const char* code, bool percent, double rat
 }
 
 // Bands and shelves: clamps in the table, then the section's design.
-void ReadEqSection(const char* text, const char* code, int section, StripEffect effect,
-                   Biquad (*design)(double, double, double, double), double rate,
-                   EffectSettings& fx, Table& t)
+void KeepEqSection(Table& t, int section, Biquad (*design)(double, double, double, double), double rate,
+                   EffectSettings& fx)
 {
-    ParamsFromBuffer(text, code, t.data(), kParamStride, 4, fx.masterRow[effect], fx.anyMaster);
     for (int slot = 0; slot < kValueSlots; ++slot) {
         if (!RowSet(t, slot)) continue;
         double* v = t.data() + slot * kParamStride;
@@ -118,24 +114,6 @@ double ReverbFilterFrequency(double f, double lo, double hi, const char* aboveMs
     return f;
 }
 
-struct OrderCode {
-    const char* code;
-    StripEffect effect;
-};
-constexpr OrderCode kOrderCodes[] = {
-    {"comp", kComp},   {"hp", kHp},         {"band1", kBand1},   {"band2", kBand2},
-    {"band3", kBand3}, {"band4", kBand4},   {"hshelf", kHshelf}, {"lshelf", kLshelf},
-    {"rms", kRms},     {"nlc", kNlc},       {"lim", kLim}};
-
-constexpr const char* kBandCodes[] = {"band1", "band2", "band3", "band4"};
-
-int OrderTable(const char* code)
-{
-    for (const auto& c : kOrderCodes)
-        if (std::strcmp(code, c.code) == 0) return c.effect;
-    return -1;
-}
-
 void ReadOrderLines(const char* text, EffectSettings& fx)
 {
     for (auto& t : fx.order) t.fill(11);
@@ -144,53 +122,106 @@ void ReadOrderLines(const char* text, EffectSettings& fx)
         if (std::strcmp(tok, "end") == 0) break;
         if (!IsOrderToken(tok)) continue;
         const char* code = tokens.Next("\t\n");
-        const char* slotField = tokens.Next("\t\n");
-        if (code == nullptr || slotField == nullptr) break;
-        int64_t slot = 0;
-        if (slotField[0] == 'M') {
-            slot = 0;
-        } else if (slotField[0] == 'G') {
-            const char* n = tokens.Next("\t\n");
-            if (n == nullptr) break;
-            slot = 127 + static_cast<int64_t>(AtoI(n));
-        } else {
-            slot = AtoI(slotField);
-        }
+        if (code == nullptr) break;
+        const SlotField field = ReadSlot(tokens, SlotLine::kOrderLine);
+        if (!field.complete) break;
         const char* number = tokens.Next("\t\n");
         if (number == nullptr) break;
-        const int effect = OrderTable(code);
-        if (slot < 0 || slot > 136 || effect < 0) continue;
-        fx.order[effect][static_cast<size_t>(slot)] = AtoI(number);
+        const StripEffectCode* effect = FindStripEffect(code);
+        if (field.slot < 0 || field.slot > kSlots - 1 || effect == nullptr) continue;
+        fx.order[effect->effect][static_cast<size_t>(field.slot)] = AtoI(number);
     }
 }
 
 void Heading(int verbo, const char* text)
 {
-    if (verbo == 3) std::fprintf(g_console, "\t%s\n", text);
+    if (verbo == 3 && text != nullptr) std::fprintf(g_console, "\t%s\n", text);
+}
+
+// Turns the rows of one strip effect, read into t, into its settings.
+void KeepEffectRows(StripEffect effect, bool percent, double rate, EffectSettings& fx, Table& t)
+{
+    switch (effect) {
+    case kComp: KeepCompressor(t, percent, rate, fx.comp); break;
+    case kRms: KeepCompressor(t, percent, rate, fx.rms); break;
+    case kNlc:
+        for (int slot = 0; slot < kValueSlots; ++slot) {
+            if (!RowSet(t, slot)) continue;
+            const double* v = Row(t, slot);
+            fx.nlcFlag[slot] = 1;
+            fx.nlcThreshold[slot] = RawThreshold(v[1], percent, slot);
+            fx.nlcWindow[slot] = Trunc64(v[2]);
+            fx.nlcRatio[slot] = checkValD(v[3], 12, rate);
+        }
+        break;
+    case kLim:
+        for (int slot = 0; slot < kValueSlots; ++slot) {
+            if (!RowSet(t, slot)) continue;
+            fx.limFlag[slot] = 1;
+            fx.limCeiling[slot] = RawThreshold(Row(t, slot)[1], percent, slot);
+        }
+        break;
+    case kHp:
+        // c1 feeds back the previous output, c2 scales the input difference.
+        for (int slot = 0; slot < kValueSlots; ++slot) {
+            if (!RowSet(t, slot)) continue;
+            const double f = checkValD(Row(t, slot)[1], 20, rate);
+            const double rc = 1.0 / (2.0 * kPi * f);
+            const double dt = 1.0 / rate;
+            fx.hpFlag[slot] = 1;
+            fx.hpC1[slot] = (rate - 4.0 * f) / rate;
+            fx.hpC2[slot] = rc / (dt + rc);
+        }
+        break;
+    // EQ sections 1..4 bands, 5 high shelf, 6 low shelf: the effect's index.
+    case kBand1:
+    case kBand2:
+    case kBand3:
+    case kBand4: KeepEqSection(t, effect, PeakingBiquad, rate, fx); break;
+    case kHshelf: KeepEqSection(t, effect, HighShelfBiquad, rate, fx); break;
+    case kLshelf: KeepEqSection(t, effect, LowShelfBiquad, rate, fx); break;
+    }
 }
 
 }  // namespace
+
+const StripEffectCode* FindStripEffect(const char* code)
+{
+    for (const StripEffectCode& c : kStripEffectCodes)
+        if (std::strcmp(code, c.code) == 0) return &c;
+    return nullptr;
+}
+
+int EffectFlag(const EffectSettings& fx, StripEffect effect, int slot)
+{
+    switch (effect) {
+    case kHp: return fx.hpFlag[slot];
+    case kBand1:
+    case kBand2:
+    case kBand3:
+    case kBand4:
+    case kHshelf:
+    case kLshelf: return fx.eqFlag[effect][slot];  // the section number is the effect's index
+    case kRms: return fx.rms.flag[slot];
+    case kNlc: return fx.nlcFlag[slot];
+    case kComp: return fx.comp.flag[slot];
+    case kLim: return fx.limFlag[slot];
+    }
+    return 0;  // not reached: every effect has its case above
+}
 
 void ParamsFromBuffer(const char* text, const char* code, double* table, int stride, int fields,
                       int& masterFlag, int& anyMasterFlag)
 {
     std::memset(table, 0, sizeof(double) * static_cast<size_t>(kValueSlots * stride));
     ScanRows(text, code, [&](Tokens& tokens) {
-        const char* field = tokens.Next("\t");
-        if (field == nullptr) return;  // a code at the very end of the text names no slot
-        int64_t slot = 0;
-        if (std::strcmp(field, "G") == 0) {
-            slot = 127 + static_cast<int64_t>(AtoI(tokens.Next("\t")));
-        } else if (std::strcmp(field, "M") == 0) {
+        const SlotField field = ReadSlot(tokens, SlotLine::kRow);
+        if (!field.present) return;  // a code at the very end of the text names no slot
+        if (field.master) {
             masterFlag = 1;
             anyMasterFlag = 1;
-        } else {
-            slot = AtoI(field);
         }
-        if (slot >= kValueSlots || slot < 0) {
-            std::fprintf(g_console, ">>Channel number out of range or not specified!\n");
-            slot = kSlotOutOfRange;
-        }
+        const int slot = RowSlot(field);
         double* row = table + slot * stride;
         row[0] = 1.0;
         for (int i = 1; i < fields; ++i) {
@@ -317,50 +348,11 @@ int ReadEffectSettings(Run& run)
 
     if (verbo >= 2) std::fprintf(g_console, "Reading effect settings...\n");
 
-    // Compressors and limiter.
-    Heading(verbo, "Reading peak compressor settings...");
-    ReadCompressor(text, "comp", percent, rate, fx.comp, fx.masterRow[kComp], fx.anyMaster, t);
-    ReadCompressor(text, "rms", percent, rate, fx.rms, fx.masterRow[kRms], fx.anyMaster, t);
-
-    Heading(verbo, "Reading NLC compressor settings...");
-    ParamsFromBuffer(text, "nlc", t.data(), kParamStride, 4, fx.masterRow[kNlc], fx.anyMaster);
-    for (int slot = 0; slot < kValueSlots; ++slot) {
-        if (!RowSet(t, slot)) continue;
-        const double* v = Row(t, slot);
-        fx.nlcFlag[slot] = 1;
-        fx.nlcThreshold[slot] = RawThreshold(v[1], percent, slot);
-        fx.nlcWindow[slot] = Trunc64(v[2]);
-        fx.nlcRatio[slot] = checkValD(v[3], 12, rate);
+    for (const StripEffectCode& e : kStripEffectCodes) {
+        Heading(verbo, e.heading);
+        ParamsFromBuffer(text, e.code, t.data(), kParamStride, e.values + 1, fx.masterRow[e.effect], fx.anyMaster);
+        KeepEffectRows(e.effect, percent, rate, fx, t);
     }
-
-    ParamsFromBuffer(text, "lim", t.data(), kParamStride, 2, fx.masterRow[kLim], fx.anyMaster);
-    for (int slot = 0; slot < kValueSlots; ++slot) {
-        if (!RowSet(t, slot)) continue;
-        fx.limFlag[slot] = 1;
-        fx.limCeiling[slot] = RawThreshold(Row(t, slot)[1], percent, slot);
-    }
-
-    // High-pass: c1 feeds back the previous output, c2 scales the input difference.
-    Heading(verbo, "Reading high pass filter settings...");
-    ParamsFromBuffer(text, "hp", t.data(), kParamStride, 2, fx.masterRow[kHp], fx.anyMaster);
-    for (int slot = 0; slot < kValueSlots; ++slot) {
-        if (!RowSet(t, slot)) continue;
-        const double f = checkValD(Row(t, slot)[1], 20, rate);
-        const double rc = 1.0 / (2.0 * kPi * f);
-        const double dt = 1.0 / rate;
-        fx.hpFlag[slot] = 1;
-        fx.hpC1[slot] = (rate - 4.0 * f) / rate;
-        fx.hpC2[slot] = rc / (dt + rc);
-    }
-
-    // EQ sections 1..4 bands, 5 high shelf, 6 low shelf.
-    Heading(verbo, "Reading band 1-4 EQ settings...");
-    for (int b = 0; b < 4; ++b)
-        ReadEqSection(text, kBandCodes[b], b + 1, static_cast<StripEffect>(kBand1 + b), PeakingBiquad,
-                      rate, fx, t);
-    Heading(verbo, "Reading high and low shelf EQ settings...");
-    ReadEqSection(text, "hshelf", 5, kHshelf, HighShelfBiquad, rate, fx, t);
-    ReadEqSection(text, "lshelf", 6, kLshelf, LowShelfBiquad, rate, fx, t);
 
     // Reverbs.
     Heading(verbo, "Reading reverb settings...");
@@ -453,10 +445,8 @@ int ReadEffectSettings(Run& run)
     const int channels = run.tracks.channels();
     for (int slot = 1; slot < kSlots; ++slot) {
         if (slot > channels && slot < 128) continue;
-        bool on = fx.hpFlag[slot] == 1 || fx.comp.flag[slot] == 1 || fx.rms.flag[slot] == 1 ||
-                  fx.nlcFlag[slot] == 1 || fx.limFlag[slot] == 1;
-        for (int s = 1; s <= 6; ++s) on = on || fx.eqFlag[s][slot] == 1;
-        if (on) fx.stripMarker[slot] = 1;
+        for (const StripEffectCode& e : kStripEffectCodes)
+            if (EffectFlag(fx, e.effect, slot) == 1) fx.stripMarker[slot] = 1;
     }
     return 0;
 }

@@ -4,13 +4,58 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <iterator>
 #include <string>
 
 #include "corvale/run/limits.h"
 
-// The eleven effects with order numbers, in the strip's fixed sequence.
-enum StripEffect { kHp, kBand1, kBand2, kBand3, kBand4, kHshelf, kLshelf, kRms, kNlc, kComp, kLim,
-                   kStripEffects };
+// The effects of a strip, in the strip's fixed sequence (the sequence in which
+// effects sharing an order position run). Each has one row in kStripEffectCodes.
+enum StripEffect { kHp, kBand1, kBand2, kBand3, kBand4, kHshelf, kLshelf, kRms, kNlc, kComp, kLim };
+// The EQ effects' indices double as their section numbers.
+static_assert(kBand1 == 1 && kBand4 == 4 && kHshelf == 5 && kLshelf == 6);
+
+// What the readers know of a strip effect: its code on effect rows and order
+// lines, and the shape of its rows.
+struct StripEffectCode {
+    const char* code;
+    StripEffect effect;
+    int values;           // values after the slot field on an effect row
+    const char* heading;  // printed at verbosity 3 before its rows are read, or nullptr
+};
+
+// Every strip effect, in the order its rows are read (which is the order of
+// their range messages). The effect rows, the order lines, the strip markers
+// and the line checks all take the codes from here.
+inline constexpr StripEffectCode kStripEffectCodes[] = {
+    {"comp", kComp, 4, "Reading peak compressor settings..."},
+    {"rms", kRms, 4, nullptr},
+    {"nlc", kNlc, 3, "Reading NLC compressor settings..."},
+    {"lim", kLim, 1, nullptr},
+    {"hp", kHp, 1, "Reading high pass filter settings..."},
+    {"band1", kBand1, 3, "Reading band 1-4 EQ settings..."},
+    {"band2", kBand2, 3, nullptr},
+    {"band3", kBand3, 3, nullptr},
+    {"band4", kBand4, 3, nullptr},
+    {"hshelf", kHshelf, 3, "Reading high and low shelf EQ settings..."},
+    {"lshelf", kLshelf, 3, nullptr},
+};
+inline constexpr int kStripEffects = static_cast<int>(std::size(kStripEffectCodes));
+
+// The table names the effects 0 .. kStripEffects - 1, each once.
+constexpr bool EveryStripEffectOnce()
+{
+    for (int e = 0; e < kStripEffects; ++e) {
+        int rows = 0;
+        for (const StripEffectCode& c : kStripEffectCodes) rows += c.effect == e ? 1 : 0;
+        if (rows != 1) return false;
+    }
+    return true;
+}
+static_assert(EveryStripEffectOnce(), "every strip effect needs exactly one row in kStripEffectCodes");
+
+// The strip effect of an effect code, or nullptr when code names none.
+const StripEffectCode* FindStripEffect(const char* code);
 
 // Normalised biquad coefficients (already divided by a0).
 struct Biquad {
@@ -83,6 +128,10 @@ struct EffectSettings {
         for (auto& t : order) t.fill(11);
     }
 };
+
+// The effect flag of an effect on a slot's strip (the compressors' flags double
+// as their states: non-zero is on). Master rows have flags of their own.
+int EffectFlag(const EffectSettings& fx, StripEffect effect, int slot);
 
 struct Run;
 

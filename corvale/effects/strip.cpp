@@ -2,29 +2,13 @@
 
 namespace {
 
-// The EQ effects' indices double as their section numbers.
-static_assert(kBand1 == 1 && kBand4 == 4 && kHshelf == 5 && kLshelf == 6);
-
-bool EffectOn(const EffectSettings& fx, int effect, int slot, bool master)
+bool EffectOn(const EffectSettings& fx, StripEffect effect, int slot, bool master)
 {
     if (master) return effect != kLim && fx.masterRow[effect] != 0;
-    switch (effect) {
-    case kHp: return fx.hpFlag[slot] != 0;
-    case kBand1:
-    case kBand2:
-    case kBand3:
-    case kBand4:
-    case kHshelf:
-    case kLshelf: return fx.eqFlag[effect][slot] != 0;   // the section number is the effect's index
-    case kRms: return fx.rms.flag[slot] != 0;
-    case kNlc: return fx.nlcFlag[slot] != 0;
-    case kComp: return fx.comp.flag[slot] != 0;
-    case kLim: return fx.limFlag[slot] != 0;
-    default: return false;
-    }
+    return EffectFlag(fx, effect, slot) != 0;
 }
 
-void RunEffect(EffectSettings& fx, DspState& dsp, int effect, int slot, int64_t n, double* left,
+void RunEffect(EffectSettings& fx, DspState& dsp, StripEffect effect, int slot, int64_t n, double* left,
                double* right)
 {
     switch (effect) {
@@ -57,7 +41,6 @@ void RunEffect(EffectSettings& fx, DspState& dsp, int effect, int slot, int64_t 
     case kLim:
         LIMITER(slot, n, left, right, fx.limCeiling[slot]);
         break;
-    default: break;
     }
 }
 
@@ -69,17 +52,18 @@ void EffectsStrip(EffectSettings& fx, DspState& dsp, int slot, bool master, int6
     if (master) slot = 0;
     if (n < 1 || slot < 0 || slot >= kValueSlots) return;
     // The effects due, in the order they run.
-    int due[11 * kStripEffects];
+    StripEffect due[11 * kStripEffects];
     int count = 0;
     for (int position = 1; position <= 11; ++position) {
-        for (int effect = 0; effect < kStripEffects; ++effect) {
+        for (int e = 0; e < kStripEffects; ++e) {
+            const auto effect = static_cast<StripEffect>(e);
             if (fx.order[effect][slot] != position) continue;
             if (!EffectOn(fx, effect, slot, master)) continue;
             due[count++] = effect;
         }
     }
     for (int k = 0; k < count; ++k) {
-        const int effect = due[k];
+        const StripEffect effect = due[k];
         // A high-pass directly followed by a biquad section runs as one pass.
         if (effect == kHp && k + 1 < count && due[k + 1] >= kBand1 && due[k + 1] <= kLshelf) {
             const Biquad& c = fx.eq[due[k + 1]][slot];
@@ -97,7 +81,8 @@ bool StripIdle(const EffectSettings& fx, int slot, bool master)
 {
     if (master) slot = 0;
     if (slot < 0 || slot >= kValueSlots) return true;
-    for (int effect = 0; effect < kStripEffects; ++effect) {
+    for (int e = 0; e < kStripEffects; ++e) {
+        const auto effect = static_cast<StripEffect>(e);
         const int position = fx.order[effect][slot];
         if (position >= 1 && position <= 11 && EffectOn(fx, effect, slot, master)) return false;
     }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "corvale/cuesheet/levels.h"
+#include "corvale/effects/settings.h"
 #include "corvale/run/console.h"
 #include "corvale/run/control_file.h"
 #include "corvale/run/limits.h"
@@ -16,10 +17,9 @@ namespace {
 
 constexpr const char* kCueCodes[] = {
     "tstamp", "sstamp", "sub",   "submu", "subso", "VCA:",   "tmap",  "t",     "inc",   "v",      "vca",
-    "rmp",    "ofs",    "shape", "p",     "pol",   "dp",     "trim",  "scale", "mtrim", "fxg",    "comp",
-    "rms",    "nlc",    "lim",   "hp",    "band1", "band2",  "band3", "band4", "lshelf", "hshelf", "rev",
-    "trev",   "rtn",    "trtn",  "pos",   "width", "rhp",    "rlp",   "o",     "order",
-};
+    "rmp",    "ofs",    "shape", "p",     "pol",   "dp",     "trim",  "scale", "mtrim", "fxg",
+    "rev",    "trev",   "rtn",   "trtn",  "pos",   "width",  "rhp",   "rlp",   "o",     "order",
+};  // and the strip effects' codes
 
 
 }  // namespace
@@ -29,6 +29,7 @@ bool IsKnownWord(const std::string& word, KnownWords words)
     if (words == KnownWords::kCueCodes) {
         for (const char* c : kCueCodes)
             if (word == c) return true;
+        if (FindStripEffect(word.c_str()) != nullptr) return true;
     } else {
         return FindPrefsKeyword(word.c_str()) != nullptr;
     }

@@ -1,8 +1,10 @@
 #include "corvale/run/text.h"
 
+#include <climits>
 #include <cmath>
 
 #include "corvale/run/console.h"
+#include "corvale/run/limits.h"
 #include "corvale/run/numeric.h"
 
 Tokens::Tokens(const char* text)
@@ -78,6 +80,43 @@ int RemoveExtraString(std::string& text, char c)
     }
     text.resize(out);
     return removed;
+}
+
+SlotField ReadSlot(Tokens& tokens, SlotLine line)
+{
+    const bool row = line == SlotLine::kRow;
+    const char* delims = row ? "\t" : "\t\n";
+    SlotField f;
+    const char* field = tokens.Next(delims);
+    if (field == nullptr) return f;
+    f.present = true;
+    if (row ? std::strcmp(field, "M") == 0 : field[0] == 'M') {
+        f.master = true;
+        f.complete = true;
+        return f;
+    }
+    const bool submix = row ? std::strcmp(field, "G") == 0 : field[0] == 'G';
+    const char* number = submix ? tokens.Next(delims) : field;
+    const int64_t base = submix ? 127 : 0;
+    f.slot = base;
+    if (number == nullptr) return f;
+    f.complete = true;
+    const long n = AtoL(number);
+    f.slot = (n < INT_MIN || n > INT_MAX) ? kNoSlot : base + n;
+    return f;
+}
+
+int RowSlot(const SlotField& field)
+{
+    if (field.slot < 0 || field.slot > kValueSlots - 1) return checkValI(-1, 1);
+    return static_cast<int>(field.slot);
+}
+
+int ReadSlotField(Tokens& tokens, bool* master)
+{
+    const SlotField f = ReadSlot(tokens, SlotLine::kRow);
+    if (f.master && master != nullptr) *master = true;
+    return RowSlot(f);
 }
 
 int checkValI(int value, int code)

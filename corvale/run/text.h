@@ -1,6 +1,7 @@
 // The small text operations every control-file reader shares: a strtok-style
 // tokenizer over an owned copy (no global state), line splitting, space and
-// separator clean-up, the keyword-scan idiom and the range clamps.
+// separator clean-up, the keyword-scan idiom, the slot field of level rows,
+// effect rows and order lines, and the range clamps.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -55,6 +56,35 @@ void ScanKeyword(const char* text, const char* key, F&& onHit)
         if (std::strcmp(tok, key) == 0 && !onHit(tokens)) break;
     }
 }
+
+// Where a slot field stands. On a level or effect row "G" and "M" are whole
+// fields and fields end at a tab; on an order line a field beginning with "G" or
+// "M" counts as one, and fields end at a tab or a line feed.
+enum class SlotLine { kRow, kOrderLine };
+
+// A slot field as read, before any range check.
+struct SlotField {
+    bool present = false;   // the text held the field
+    bool complete = false;  // ... and, after "G", the submix number
+    bool master = false;    // the field named the master ("M")
+    int64_t slot = 0;       // the slot named, or kNoSlot
+};
+// The slot of a number too large for an int: out of every slot range.
+constexpr int64_t kNoSlot = -1;
+
+// Reads the slot field that follows a code: a channel number, "G" and a submix
+// number n (slot 127 + n), or "M" (slot 0). A number is read in full: one beyond
+// the int range is out of range (kNoSlot), never wrapped to a small slot. Text
+// where a number belongs reads as 0; so does a missing submix number (slot 127).
+SlotField ReadSlot(Tokens& tokens, SlotLine line);
+
+// The slot of a level or effect row: one outside 0..135 becomes 135, with the
+// channel-range message.
+int RowSlot(const SlotField& field);
+
+// Reads the slot field of a level row; *master is set when it names "M". A
+// missing field is slot 0.
+int ReadSlotField(Tokens& tokens, bool* master = nullptr);
 
 // Range clamps of the cue-sheet readers; a code they do not know leaves the value.
 // Code 1: a channel below 0 or above 135 becomes 135, with its message.

@@ -23,12 +23,6 @@ ControlFile FileOf(const std::string& text)
     return f;
 }
 
-int Slot(const char* fields, bool* master = nullptr)
-{
-    Tokens tokens(fields);
-    return ReadSlotField(tokens, master);
-}
-
 }  // namespace
 
 TEST(PrepareCueSheet, TitleIsTheFirstNonEmptyLineAfterBegin)
@@ -53,37 +47,6 @@ TEST(PrepareCueSheet, WithoutBeginTheFirstLineIsTheTitleAndTextWithoutSpacesIsKe
     PrepareCueSheet(0, empty);
     EXPECT_EQ(empty.title, "");
     EXPECT_EQ(empty.body, "");
-}
-
-TEST(SlotField, NumbersSubmixesAndMaster)
-{
-    ConsoleCapture console;
-    bool master = false;
-    EXPECT_EQ(Slot("12\t-6\n", &master), 12);
-    EXPECT_FALSE(master);
-    EXPECT_EQ(Slot("G\t2\t-6\n", &master), 129);
-    EXPECT_EQ(Slot("G\t8\t-6\n"), 135);
-    EXPECT_EQ(Slot("G"), 127);                 // submix number missing at the end
-    EXPECT_EQ(Slot("junk\t0\n"), 0);
-    EXPECT_FALSE(master);
-    EXPECT_EQ(Slot("M\t0\n", &master), 0);
-    EXPECT_TRUE(master);
-    EXPECT_EQ(Slot(""), 0);
-    EXPECT_EQ(console.Text(), "");
-}
-
-TEST(SlotField, OutOfRangeLandsInSlot135WithItsMessage)
-{
-    ConsoleCapture console;
-    EXPECT_EQ(Slot("G\t9\t0\n"), 135);
-    EXPECT_EQ(Slot("136\t0\n"), 135);
-    EXPECT_EQ(Slot("-5\t0\n"), 135);
-    EXPECT_EQ(Slot("99999999999\t0\n"), 135);
-    EXPECT_EQ(Slot("G\t99999999999\t0\n"), 135);
-    EXPECT_EQ(Slot("G\t-200\t0\n"), 135);
-    std::string expected;
-    for (int i = 0; i < 6; ++i) expected += ">>Channel number out of range or not specified!\n";
-    EXPECT_EQ(console.Text(), expected);
 }
 
 TEST(ReadCueSheet, RoutingAndOffsetComeBeforeTheMissingTempoMapExit)

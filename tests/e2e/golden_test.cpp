@@ -329,6 +329,148 @@ const std::map<std::string, std::map<std::string, std::string>> kGolden = {
     }},
 };
 
+// The hashes of each file's blocks, recorded from the same build as kGolden (see
+// Pieces below for how a file is cut): session -> file -> block hashes in order.
+const std::map<std::string, std::map<std::string, std::vector<std::string>>> kGoldenBlocks = {
+    {"effects", {
+        {"faders_fx.txt", {"1bc9d235372c3634"}},
+        {"fx.wav", {"62d1dd571235eccf", "b32805b08f66d5a2", "3f92cbba7cd77613", "d0165a81ad925218"}},
+        {"rtnTap.wav", {"62d1dd571235eccf", "3f199827c6e1e0e0", "a54b71557adf91a2", "b9e7076113eb43d9"}},
+        {"stats_fx.txt", {"dde970a03bd252f3"}},
+    }},
+    {"inserts", {
+        {"faders_ins.txt", {"168696ebb9f6c573"}},
+        {"ins.wav", {"be0edb0b2a2e89bc", "dcd72e9e30272b84", "6fdfba1069ec843d", "cbad69822ee61c6f"}},
+        {"revTap.wav", {"62d1dd571235eccf", "7782f50ed211ad29", "3d5848c3caefa9db", "efc5e1f8141dcf83"}},
+        {"stats_ins.txt", {"61be6a5557b71ab4"}},
+    }},
+    {"automation", {
+        {"auto.wav", {"9c9cfebb8fa76702", "a1666d2970c356ee", "25ac8ea4c988c1c2", "2a3f1ca94174bd8e"}},
+        {"faders_auto.txt", {"fb2b9745d07468e6"}},
+        {"stats_auto.txt", {"2a46a4d31c5e9934"}},
+    }},
+    {"unity", {
+        {"faders_uni.txt", {"8178edc05a017245"}},
+        {"stats_uni.txt", {"ce03da521a3c8a22"}},
+        {"uni.wav", {"6f01316a6aa26489", "24a31cb4787a5e37", "0aed767564f8f4f4", "8a5538795762eb55"}},
+    }},
+    {"repeats", {
+        {"faders_rep.txt", {"cfcb112bdcdcbd7a"}},
+        {"rep.wav", {"62d1dd571235eccf", "92692e5ebc02f16a", "14c67b6d5ed011ab", "20d9298fda6776f7"}},
+        {"stats_rep.txt", {"aa6c18168612c7eb"}},
+    }},
+    {"chain", {
+        {"chain.wav", {"62d1dd571235eccf", "6452c59430fe1304", "73bce640877b3374", "0a7adcedcfe2a166"}},
+        {"faders_chain.txt", {"fbb2faceea368479"}},
+        {"stats_chain.txt", {"ecaaccb8eb5c934f"}},
+    }},
+    {"preview", {
+        {"faders_win.txt", {"6fcb5c14cfb955a7"}},
+        {"preview.wav", {"22dd8b8aac7d9e8b", "8c0ab3163e1d4e7a"}},
+        {"stats_win.txt", {"f1a1fd1196849601"}},
+    }},
+    {"export", {
+        {"exp.wav", {"28260f5ad301afc9", "58463ffcca7f2784", "884a7f9be36257af"}},
+        {"faders_exp.txt", {"6fcb5c14cfb955a7"}},
+        {"stats_exp.txt", {"961cc0e84e59908f"}},
+    }},
+    {"headtail", {
+        {"faders_ht.txt", {"6fcb5c14cfb955a7"}},
+        {"ht.wav", {"67c5c7e7c44a8058", "e0c8a945a3ac782f", "9fd50c6c5b71c7be", "dac799f1093ea92b"}},
+        {"stats_ht.txt", {"2378b14f0fe19f2e"}},
+    }},
+};
+
+// ---- Where two outputs part ----
+//
+// Beside each whole-file hash, the hashes of the file's blocks (the first 16 hex
+// digits of each block's SHA-256), recorded from the same build as kGolden. A
+// WAV file is cut into its header (everything before the sample data), blocks
+// of the mixer's 131072 frames, and whatever follows the data, if anything; a
+// text file into 64 KiB pieces. They only say where a changed file first
+// differs: the whole-file hashes decide whether the test passes.
+
+using RecordedBlocks = std::map<std::string, std::vector<std::string>>;  // file -> block hashes
+
+constexpr uint64_t kBlockFrames = 131072;
+constexpr size_t kTextPiece = 65536;
+
+bool IsWav(const std::string& name) { return name.size() > 4 && name.compare(name.size() - 4, 4, ".wav") == 0; }
+
+uint32_t Le32(const std::string& b, size_t at)
+{
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(b[at + static_cast<size_t>(i)]);
+    return v;
+}
+
+// The byte ranges a file is cut into, with a name for each.
+struct Piece {
+    size_t begin, end;
+    std::string label;
+};
+
+std::vector<Piece> Pieces(const std::string& name, const std::string& bytes)
+{
+    std::vector<Piece> out;
+    size_t dataAt = 0, dataEnd = 0, frameBytes = 0;
+    if (IsWav(name) && bytes.size() >= 12) {
+        for (size_t at = 12; at + 8 <= bytes.size();) {  // walk the RIFF chunks
+            const size_t size = Le32(bytes, at + 4);
+            if (bytes.compare(at, 4, "fmt ") == 0 && at + 22 <= bytes.size())
+                frameBytes = static_cast<unsigned char>(bytes[at + 20]) |
+                             static_cast<size_t>(static_cast<unsigned char>(bytes[at + 21])) << 8;
+            if (bytes.compare(at, 4, "data") == 0) {
+                dataAt = at + 8;
+                dataEnd = std::min(bytes.size(), dataAt + size);
+                break;
+            }
+            at += 8 + size + (size & 1);
+        }
+    }
+    if (dataAt == 0 || frameBytes == 0) {  // text, or a WAV file without the chunks it needs
+        for (size_t at = 0; at < bytes.size(); at += kTextPiece)
+            out.push_back({at, std::min(bytes.size(), at + kTextPiece),
+                           "bytes " + std::to_string(at) + ".." + std::to_string(std::min(bytes.size(), at + kTextPiece) - 1)});
+        return out;
+    }
+    out.push_back({0, dataAt, "header"});
+    const size_t step = kBlockFrames * frameBytes;
+    for (size_t at = dataAt, block = 0; at < dataEnd; at += step, ++block) {
+        const size_t end = std::min(dataEnd, at + step);
+        out.push_back({at, end, "block " + std::to_string(block) + " (frames " +
+                                    std::to_string((at - dataAt) / frameBytes) + ".." +
+                                    std::to_string((end - dataAt) / frameBytes - 1) + ")"});
+    }
+    if (dataEnd < bytes.size()) out.push_back({dataEnd, bytes.size(), "after the sample data"});
+    return out;
+}
+
+// One piece of an output file as rendered: what it is and its hash.
+struct Block {
+    std::string label, hash;
+};
+using FileBlocks = std::map<std::string, std::vector<Block>>;  // file -> its pieces in order
+
+std::vector<Block> BlockHashes(const std::string& name, const std::string& bytes)
+{
+    std::vector<Block> out;
+    for (const Piece& p : Pieces(name, bytes))
+        out.push_back({p.label, Sha256(bytes.substr(p.begin, p.end - p.begin)).substr(0, 16)});
+    return out;
+}
+
+// The first piece of a rendered file whose hash is not the recorded one.
+std::string FirstDifference(const std::vector<Block>& rendered, const std::vector<std::string>& recorded)
+{
+    for (size_t i = 0; i < rendered.size(); ++i) {
+        if (i >= recorded.size()) return rendered[i].label + ", which the recorded file does not have";
+        if (rendered[i].hash != recorded[i]) return rendered[i].label;
+    }
+    if (rendered.size() < recorded.size()) return "its end: the file is shorter than the recorded one";
+    return "no block (the block hashes match; the recorded ones are stale)";
+}
+
 class Golden : public ::testing::Test {
 protected:
     void SetUp() override
@@ -366,8 +508,9 @@ protected:
     }
 
     // Runs one session in the shared directory and returns the hash of every file
-    // that was not there before; the new files are removed afterwards.
-    std::map<std::string, std::string> Render(const Session& s)
+    // that was not there before, its block hashes in `blocks`; the new files are
+    // removed afterwards.
+    std::map<std::string, std::string> Render(const Session& s, FileBlocks& blocks)
     {
         Write("prefs.txt", s.prefs);
         Write("faders.txt", s.faders);
@@ -395,6 +538,7 @@ protected:
                 if (at != std::string::npos) bytes.erase(at, bytes.find('\n', at) + 1 - at);
             }
             hashes[name] = Sha256(bytes);
+            blocks[name] = BlockHashes(name, bytes);
             std::filesystem::remove(e.path());
         }
         return hashes;
@@ -403,24 +547,123 @@ protected:
     std::filesystem::path dir_;
 };
 
+// Names every changed, missing or extra file of a session, and for a changed
+// file the first block that differs. Returns false when any file differs.
+bool Compare(const Session& s, const std::map<std::string, std::string>& hashes, const FileBlocks& blocks)
+{
+    const std::map<std::string, std::string> none;
+    const RecordedBlocks noBlocks;
+    const auto golden = kGolden.find(s.name);
+    const auto& want = golden == kGolden.end() ? none : golden->second;
+    const auto recorded = kGoldenBlocks.find(s.name);
+    const auto& wantBlocks = recorded == kGoldenBlocks.end() ? noBlocks : recorded->second;
+    bool same = true;
+    for (const auto& [file, hash] : want) {
+        const auto got = hashes.find(file);
+        if (got == hashes.end()) {
+            ADD_FAILURE() << "session " << s.name << ": " << file << " was not written";
+            same = false;
+        } else if (got->second != hash) {
+            const auto wb = wantBlocks.find(file);
+            ADD_FAILURE() << "session " << s.name << ": " << file << " differs from the recorded output; first in "
+                          << (wb == wantBlocks.end() ? std::string("an unknown block (no block hashes recorded)")
+                                                     : FirstDifference(blocks.at(file), wb->second));
+            same = false;
+        }
+    }
+    for (const auto& [file, hash] : hashes) {
+        if (want.count(file) == 0) {
+            ADD_FAILURE() << "session " << s.name << ": " << file << " is not among the recorded outputs";
+            same = false;
+        }
+    }
+    return same;
+}
+
 TEST_F(Golden, EverySessionReproducesTheRecordedFilesBitForBit)
 {
-    std::string record;  // printed on failure, in the layout of kGolden
+    std::string record, blockRecord;  // printed on failure, in the layout of kGolden and kGoldenBlocks
     bool same = true;
     for (const Session& s : Sessions()) {
-        const auto hashes = Render(s);
+        FileBlocks blocks;
+        const auto hashes = Render(s, blocks);
         record += "    {\"" + std::string(s.name) + "\", {\n";
         for (const auto& [file, hash] : hashes) record += "        {\"" + file + "\", \"" + hash + "\"},\n";
         record += "    }},\n";
-        const auto it = kGolden.find(s.name);
-        if (it == kGolden.end() || it->second != hashes) {
+        blockRecord += "    {\"" + std::string(s.name) + "\", {\n";
+        for (const auto& [file, list] : blocks) {
+            blockRecord += "        {\"" + file + "\", {";
+            for (size_t i = 0; i < list.size(); ++i) blockRecord += (i ? ", \"" : "\"") + list[i].hash + "\"";
+            blockRecord += "}},\n";
+        }
+        blockRecord += "    }},\n";
+        if (!Compare(s, hashes, blocks)) {
             same = false;
-            ADD_FAILURE() << "session " << s.name << " differs from the recorded output";
+        } else {
+            // The block hashes were recorded from the same output as the whole-file
+            // hashes; if a file matches, so must its blocks, or they cannot be trusted.
+            for (const auto& [file, list] : blocks) {
+                std::vector<std::string> got;
+                for (const Block& b : list) got.push_back(b.hash);
+                const auto rs = kGoldenBlocks.find(s.name);
+                const bool recorded = rs != kGoldenBlocks.end() && rs->second.count(file) != 0;
+                EXPECT_TRUE(recorded && rs->second.at(file) == got)
+                    << "session " << s.name << ": the block hashes recorded for " << file
+                    << " do not belong to the recorded file";
+                if (!(recorded && rs->second.at(file) == got)) same = false;
+            }
         }
         // Every session writes at least a mix, its statistics and the fader backup.
         EXPECT_GE(hashes.size(), 3u) << s.name;
     }
-    if (!same) ADD_FAILURE() << "output of this build:\n" << record;
+    if (!same) ADD_FAILURE() << "output of this build:\n" << record << "block hashes:\n" << blockRecord;
+}
+
+TEST(GoldenBlocks, AWavFileIsCutIntoItsHeaderAndBlocksOfFrames)
+{
+    // 16-bit stereo: 4 bytes a frame; a 44-byte header, then 131072 + 3 frames.
+    std::string wav = "RIFF";
+    Put(wav, 36 + (kBlockFrames + 3) * 4, 4);
+    wav += "WAVEfmt ";
+    Put(wav, 16, 4);
+    Put(wav, 1, 2);
+    Put(wav, 2, 2);
+    Put(wav, kRate, 4);
+    Put(wav, kRate * 4, 4);
+    Put(wav, 4, 2);
+    Put(wav, 16, 2);
+    wav += "data";
+    Put(wav, (kBlockFrames + 3) * 4, 4);
+    wav.append((kBlockFrames + 3) * 4, '\0');
+    const std::vector<Block> clean = BlockHashes("a.wav", wav);
+    ASSERT_EQ(clean.size(), 3u);
+    EXPECT_EQ(clean[0].label, "header");
+    EXPECT_EQ(clean[1].label, "block 0 (frames 0..131071)");
+    EXPECT_EQ(clean[2].label, "block 1 (frames 131072..131074)");
+
+    std::vector<std::string> recorded;
+    for (const Block& b : clean) recorded.push_back(b.hash);
+    wav[44 + kBlockFrames * 4 + 5] = 1;  // a sample of the second block's second frame
+    EXPECT_EQ(FirstDifference(BlockHashes("a.wav", wav), recorded), "block 1 (frames 131072..131074)");
+    wav[44 + 7] = 1;  // and one in the first block
+    EXPECT_EQ(FirstDifference(BlockHashes("a.wav", wav), recorded), "block 0 (frames 0..131071)");
+    wav.resize(44 + kBlockFrames * 4);  // a file cut short after its first block
+    EXPECT_EQ(FirstDifference(BlockHashes("a.wav", wav), {recorded[0], recorded[1]}), "block 0 (frames 0..131071)");
+}
+
+TEST(GoldenBlocks, ATextFileIsCutInto64KiBPieces)
+{
+    std::string text(kTextPiece + 10, 'x');
+    const std::vector<Block> clean = BlockHashes("stats.txt", text);
+    ASSERT_EQ(clean.size(), 2u);
+    std::vector<std::string> recorded{clean[0].hash, clean[1].hash};
+    text[kTextPiece + 2] = 'y';
+    EXPECT_EQ(FirstDifference(BlockHashes("stats.txt", text), recorded), "bytes 65536..65545");
+    text.push_back('z');  // longer, same first piece
+    text[kTextPiece + 2] = 'x';
+    EXPECT_EQ(FirstDifference(BlockHashes("stats.txt", text), recorded), "bytes 65536..65546");
+    EXPECT_EQ(FirstDifference(BlockHashes("stats.txt", std::string(kTextPiece, 'x')), recorded),
+              "its end: the file is shorter than the recorded one");
 }
 
 }  // namespace

@@ -115,6 +115,36 @@ TEST(Sessions, ExactBlockMultiplesRenderWithoutASeam)
     ASSERT_EQ(SampleAt(m.wav, 44 + 4 * (n - 1) + 2, 2), s[n - 1]);
 }
 
+TEST(Sessions, ALimiterRowWhoseSlotIsBeyondAnIntLeavesChannel7Alone)
+{
+    // Channel 7 carries a loud square wave; a -6 dB limiter on it would be heard.
+    TempDir dir;
+    const size_t n = 20000;
+    std::vector<int32_t> loud(n), quiet(n, 0);
+    for (size_t i = 0; i < n; ++i) loud[i] = (i / 50) % 2 ? 7000000 : -7000000;
+    WriteText(dir / "loud.wav", MakeWav(1, 24, 48000, loud));
+    WriteText(dir / "quiet.wav", MakeWav(1, 24, 48000, quiet));
+    std::string tracks, levels = "t\t0\t0\t0\n";
+    for (int c = 1; c <= 7; ++c) {
+        tracks += std::to_string(c) + (c == 7 ? " loud.wav +\n" : " quiet.wav +\n");
+        levels += "v\t" + std::to_string(c) + "\t0\n";
+    }
+    auto mix = [&](const std::string& title, const std::string& rows) {
+        return MixIn(dir, kPlain, tracks, "begin\n" + title + "\n" + levels + rows + "end\n", title + ".wav");
+    };
+    const Mixed plain = mix("plain", "");
+    const Mixed huge = mix("huge", "lim\t4294967303\t-6\n");   // 2^32 + 7
+    const Mixed limited = mix("limited", "lim\t7\t-6\n");
+    ASSERT_EQ(plain.status, 0) << plain.out;
+    ASSERT_EQ(huge.status, 0) << huge.out;
+    ASSERT_EQ(limited.status, 0) << limited.out;
+    ASSERT_EQ(plain.wav.size(), 44 + 6 * n);
+    EXPECT_TRUE(huge.wav == plain.wav) << "the huge slot reached channel 7";
+    EXPECT_FALSE(limited.wav == plain.wav) << "the limiter on channel 7 is not heard";
+    EXPECT_NE(huge.out.find(">>Channel number out of range or not specified!\n"), std::string::npos) << huge.out;
+    EXPECT_EQ(plain.out.find("out of range"), std::string::npos) << plain.out;
+}
+
 TEST(Sessions, FatalCueSheetsEndWithTheirMessageAndStatus)
 {
     struct Case {

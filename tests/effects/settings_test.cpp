@@ -10,6 +10,7 @@
 
 #include "corvale/effects/settings.h"
 #include "corvale/run/console.h"
+#include "corvale/run/diagnostics.h"
 #include "corvale/run/run.h"
 
 namespace {
@@ -104,6 +105,47 @@ TEST(SettingsEffectRows, SlotFieldsOutOfRangeGoToSlot135WithAMessage)
 
     EXPECT_EQ(ReadFx("mix\nhp\t-3\t100\nhp\t136\t100\nhp\t135\t100\n").console,
               std::string(kOutOfRange) + kOutOfRange);
+}
+
+TEST(SettingsEffectRows, SlotNumbersBeyondAnIntAreOutOfRangeNotWrapped)
+{
+    // 2^32 + 7 and 2^32 + 1 name no channel 7 and no submix 1.
+    Result r = ReadFx("mix\nlim\t4294967303\t-6\nlim\tG\t4294967297\t-6\n");
+    EXPECT_EQ(r.fx().limFlag[7], 0);
+    EXPECT_EQ(r.fx().limFlag[128], 0);
+    EXPECT_EQ(r.fx().limFlag[135], 1);
+    EXPECT_EQ(r.fx().limCeiling[135], RawThreshold(-6.0, false, 135));
+    EXPECT_EQ(r.console, std::string(kOutOfRange) + kOutOfRange);
+
+    Result order = ReadFx("mix\nlim\t7\t-6\no\tlim\t4294967303\t3\no\tlim\tG\t4294967297\t3\n");
+    EXPECT_EQ(order.fx().order[kLim][7], 11);
+    EXPECT_EQ(order.fx().order[kLim][128], 11);
+    EXPECT_EQ(order.console, "");  // an order line out of range is dropped silently
+}
+
+TEST(SettingsEffectRows, EveryCodeOfTheEffectTableHasItsRowOrderLineAndStripMarker)
+{
+    for (const StripEffectCode& e : kStripEffectCodes) {
+        std::string values;
+        for (int v = 0; v < e.values; ++v) values += "\t1";
+        const std::string code = e.code;
+        Result r = ReadFx("mix\n" + code + "\t2" + values + "\n" + code + "\tM" + values + "\no\t" + code +
+                          "\t2\t4\n");
+        EXPECT_EQ(EffectFlag(r.fx(), e.effect, 2), 1) << code;
+        EXPECT_EQ(r.fx().stripMarker[2], 1) << code;
+        EXPECT_EQ(r.fx().order[e.effect][2], 4) << code;
+        EXPECT_EQ(r.fx().masterRow[e.effect], 1) << code;
+        for (const StripEffectCode& other : kStripEffectCodes) {
+            if (other.effect == e.effect) continue;
+            EXPECT_EQ(EffectFlag(r.fx(), other.effect, 2), 0) << code << " set " << other.code;
+            EXPECT_EQ(r.fx().order[other.effect][2], 11) << code << " ordered " << other.code;
+        }
+        EXPECT_TRUE(IsKnownWord(code, KnownWords::kCueCodes)) << code;  // no line check warns about it
+        ASSERT_NE(FindStripEffect(e.code), nullptr);
+        EXPECT_EQ(FindStripEffect(e.code)->effect, e.effect);
+    }
+    EXPECT_EQ(FindStripEffect("delay"), nullptr);
+    EXPECT_EQ(FindStripEffect("rev"), nullptr);  // a send, not a strip effect
 }
 
 TEST(SettingsEffectRows, ValuesAreClampedIntoTheirRanges)
