@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/child_process.h"
 #include "tests/testutil.h"
 
 using nlohmann::json;
@@ -315,4 +317,31 @@ TEST(Stems, ShareTheMixSafetyPath)
         for (const auto& e : fs::directory_iterator(s.dir.path()))
             EXPECT_FALSE(Has(e.path().filename().string(), ".tmp-")) << e.path();
     }
+}
+
+// A signal during the mix removes the stems' temporaries with the mix's.
+TEST(Stems, GoWithTheMixOnASignal)
+{
+    TempDir dir;
+    WriteText(dir / "a.wav", MakeWav(2, 24, kRate, Signal(20 * kRate, 1)));
+    std::string tracks, cue = "begin\nmix\nsub\t1\t1,2,3,4,5,6\nt\t0\t0\t0\n";
+    for (int c = 1; c <= 16; ++c) {
+        const std::string ch = std::to_string(c);
+        tracks += ch + " a.wav +\n";
+        cue += "v\t" + ch + "\t-30\nhp\t" + ch + "\t40\nband1\t" + ch + "\t1000\t3\t1\nrms\t" + ch +
+               "\t-20\t10\t100\t4\ncomp\t" + ch + "\t-12\t5\t120\t3\n";
+    }
+    WriteText(dir / "tracks.txt", tracks + "end\n");
+    WriteText(dir / "faders.txt", cue + "end\n");
+    WriteText(dir / "prefs.txt", "begin\n" + kStemsOn + "end\n");
+    WriteText(dir / "mix_sub1.wav", "yesterday's stem");
+    testutil::Child c(dir.path(), {CORVALE_BIN});
+    ASSERT_TRUE(c.WaitFor("1/4 done\n")) << c.out();
+    c.Signal(SIGTERM);
+    EXPECT_EQ(c.Wait(), 128 + SIGTERM) << c.out();
+    EXPECT_EQ(ReadBytes(dir / "mix_sub1.wav"), "yesterday's stem");
+    EXPECT_FALSE(Exists(dir / "mix_direct.wav"));
+    EXPECT_FALSE(Exists(dir / "mix.wav"));
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        EXPECT_FALSE(Has(e.path().filename().string(), ".tmp-")) << e.path();
 }
