@@ -1,7 +1,7 @@
 // The mix loop: per block the VCA curves, the channel stage (read, decode, delay
 // pan, strip, effects gain and clip test, fader, peaks, routing, sends), the bus
 // stage (submix faders and strips, submix sums and sends, reverbs, master) and
-// the output stage (conversion, RMS, packing, writing, tap file, progress).
+// the output stage (conversion, RMS, packing, writing, stems, tap file, progress).
 // Everything a block needs is allocated once in MixEngine before the first block.
 #include "corvale/engine/mixer.h"
 

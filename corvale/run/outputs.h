@@ -1,7 +1,7 @@
-// The files a run writes: the mix (or preview), the tap file and the two
-// reports. Before any of them is written they are checked against the files the
-// run reads and against each other; the mix and tap file are written to
-// temporary files and put in place only after the whole mix succeeded.
+// The files a run writes: the mix (or preview), the tap file, the stems and the
+// two reports. Before any of them is written they are checked against the files
+// the run reads and against each other; the mix, tap file and stems are written
+// to temporary files and put in place only after the whole mix succeeded.
 #pragma once
 #include <memory>
 #include <string>
@@ -19,7 +19,6 @@ constexpr int kStrictStatus = 3;
 // The bus a stem file holds: 0 the direct bus, 1..8 a submix, kReverbStem the
 // shared reverb return.
 constexpr int kReverbStem = 9;
-constexpr int kStemBuses = 10;
 
 // One stem written beside the mix (preferences keyword stems on).
 struct StemOutput {

@@ -274,7 +274,12 @@ TEST(Stems, LeaveTheMixAsItWas)
         const std::string mix = ReadBytes(absent / "mix.wav");
         EXPECT_EQ(ReadBytes(off / "mix.wav"), mix) << format;
         EXPECT_EQ(ReadBytes(on / "mix.wav"), mix) << format;
-        EXPECT_EQ(ReadBytes(off / "stats_mix.json"), ReadBytes(absent / "stats_mix.json")) << format;
+        // The reports agree but for a seed taken from the clock.
+        json offJson = json::parse(ReadBytes(off / "stats_mix.json"));
+        json absentJson = json::parse(ReadBytes(absent / "stats_mix.json"));
+        for (json* j : {&offJson, &absentJson})
+            if ((*j)["render"]["dither"]["seed_from"] == "clock") (*j)["render"]["dither"].erase("seed");
+        EXPECT_EQ(offJson, absentJson) << format;
         EXPECT_FALSE(Has(ReadBytes(off / "stats_mix.json"), "stems")) << format;
 
         const Wav m = ReadWav(on / "mix.wav");
