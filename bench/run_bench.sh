@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Mix benchmark: renders a 16-track, 60-second workload with corvale ("plain":
-# every channel at 0 dB, pan 0; "fx": plus a high-pass, a peaking band and an RMS
+# every channel at 0 dB, pan 0, also through four submixes with and without
+# "stems on"; "fx": plus a high-pass, a peaking band and an RMS
 # compressor per channel), checks that the plain mix is the exact sum of the
 # tracks, and times the tools a user might pick instead on the same files.
 # The corvale rows run with the loudness meter on (its default); the same mixes
@@ -57,17 +58,25 @@ for mix in plain fx; do
     sed 's/^end$/loudness\toff\nend/' "prefs_$mix.txt" >"prefs_${mix}_off.txt"
     sed 's/^end$/truepeak\ton\nend/' "prefs_$mix.txt" >"prefs_${mix}_tp.txt"
 done
+# The plain mix through four submixes of four tracks, without and with stems.
+sed 's/^t\t0\t0\t0$/sub\t1\t1,2,3,4\nsub\t2\t5,6,7,8\nsub\t3\t9,10,11,12\nsub\t4\t13,14,15,16\nt\t0\t0\t0/' \
+    plain.txt >subs.txt
+sed 's/plain_mix/subs_mix/' prefs_plain.txt >prefs_subs.txt
+sed 's/plain_mix/stems_mix/; s/^end$/stems\ton\nend/' prefs_plain.txt >prefs_stems.txt
 
 echo "timing $RUNS runs per row (median wall and CPU seconds, peak KB, failed runs):"
 run "page-cache floor (cat)" floor cat $TRACKS
 run "corvale plain" ours-plain "$BIN/corvale" tracks.txt plain.txt prefs_plain.txt
 run "corvale plain, loudness off" ours-plain-off "$BIN/corvale" tracks.txt plain.txt prefs_plain_off.txt
 run "corvale plain, truepeak on" ours-plain-tp "$BIN/corvale" tracks.txt plain.txt prefs_plain_tp.txt
+run "corvale plain, 4 submixes" ours-subs "$BIN/corvale" tracks.txt subs.txt prefs_subs.txt
+run "corvale plain, 4 subs, stems on" ours-stems "$BIN/corvale" tracks.txt subs.txt prefs_stems.txt
 run "corvale fx" ours-fx "$BIN/corvale" tracks.txt fx.txt prefs_fx.txt
 run "corvale fx, loudness off" ours-fx-off "$BIN/corvale" tracks.txt fx.txt prefs_fx_off.txt
 run "corvale fx, truepeak on" ours-fx-tp "$BIN/corvale" tracks.txt fx.txt prefs_fx_tp.txt
 echo
 "$TOOL" check "$WORK" plain_mix.wav
+printf '  %-12s ' stems_mix.wav && "$TOOL" check "$WORK" stems_mix.wav
 echo
 
 if command -v sox >/dev/null; then
@@ -121,6 +130,8 @@ printf '%s\n' "${ROWS[@]}" | awk -F'|' -v bytes="$INPUT_BYTES" -v secs="$SECONDS
     if ($2 == "ours-fx-off") fxOff = v[1]
     if ($2 == "ours-plain-tp") plainTp = v[1]
     if ($2 == "ours-fx-tp") fxTp = v[1]
+    if ($2 == "ours-subs") subs = v[1]
+    if ($2 == "ours-stems") { stems = v[1]; stemsKb = v[3] }
 }
 END {
     printf "%-34s %8s %8s %9s %8s %9s %11s\n", "workload: 16 x " secs " s, 48 kHz 24-bit stereo", "wall s", "cpu s", "peak MB", "x real", "in MB/s", "peer/ours"
@@ -151,6 +162,8 @@ END {
         printf "loudness meter (default, true peak off), wall against loudness off: plain %+.1f%% (%.3f s before), fx %+.1f%% (%.3f s before); target at most +10%%\n", 100 * (plain / plainOff - 1), plainOff, 100 * (fxw / fxOff - 1), fxOff
     if (plainTp > 0 && fxTp > 0)
         printf "truepeak on, wall against loudness off: plain %+.1f%% (%.3f s), fx %+.1f%% (%.3f s)\n", 100 * (plainTp / plainOff - 1), plainTp, 100 * (fxTp / fxOff - 1), fxTp
+    if (subs > 0 && stems > 0)
+        printf "stems on (4 stem files beside the mix), wall against the same submixes without stems: %+.1f%% (%.3f s before, %.1f MB peak)\n", 100 * (stems / subs - 1), subs, stemsKb / 1024
     split(short, s, " ")
     split(half, h, " ")
     printf "peak memory of the plain mix rendering 5 s, 30 s and 60 s: %.1f, %.1f and %.1f MB\n", s[3] / 1024, h[3] / 1024, plainKb / 1024

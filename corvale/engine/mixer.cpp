@@ -1,7 +1,7 @@
 // The mix loop: per block the VCA curves, the channel stage (read, decode, delay
 // pan, strip, effects gain and clip test, fader, peaks, routing, sends), the bus
 // stage (submix faders and strips, submix sums and sends, reverbs, master) and
-// the output stage (conversion, RMS, packing, writing, tap file, progress).
+// the output stage (conversion, RMS, packing, writing, stems, tap file, progress).
 // Everything a block needs is allocated once in MixEngine before the first block.
 #include "corvale/engine/mixer.h"
 
@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -397,6 +398,8 @@ private:
     int RunDiscrete(int64_t n);
     int RunRecursive(int64_t n);
     int OutputStageBlock(int64_t pos, int64_t n);
+    void PrepareStems(const OutputFormat& format);
+    int StemBlock(int64_t pos, int64_t n);
 
     Run& run_;
     std::FILE* out_;    // the mix, its header already written
@@ -414,6 +417,17 @@ private:
     BlockVec<unsigned char> raw_;
     BlockVec<int64_t> tapL_, tapR_;
     BlockVec<unsigned char> tapBytes_;
+
+    // The stems: each bus that enters the master through an output stage of its
+    // own, with a dither generator of its own (the mix keeps the C library's).
+    struct StemWriter {
+        int bus = 0;
+        std::FILE* f = nullptr;
+        const std::string* name = nullptr;
+        std::unique_ptr<OutputStage> stage;
+    };
+    std::vector<StemWriter> stems_;
+    BlockVec<int64_t> stemL_, stemR_;   // a bus copied for a stage that dithers in place
 
     // Lean channels waiting to be summed (ChannelStage, FlushLean).
     static constexpr int kLeanGroup = 4;
@@ -909,6 +923,7 @@ int MixEngine::OutputStageBlock(int64_t pos, int64_t n)
                      std::strerror(errno != 0 ? errno : EIO));
         return 2;
     }
+    if (const int status = StemBlock(pos, n)) return status;
 
     const EffectSettings& fx = run_.fx;
     if (tap_ && fx.tapMode != 0 && (fx.recursiveOn || fx.masterRev)) {
@@ -931,6 +946,52 @@ int MixEngine::OutputStageBlock(int64_t pos, int64_t n)
         NUM24STER_TO_CHAR(tapL_.data(), tapR_.data(), tapBytes_.data(), n);
         if (std::fwrite(tapBytes_.data(), 1, static_cast<size_t>(6 * n), tap_) != static_cast<size_t>(6 * n)) {
             std::fprintf(g_console, "Error writing the tap file %s: %s\n", fx.tapName.c_str(),
+                         std::strerror(errno != 0 ? errno : EIO));
+            return 2;
+        }
+    }
+    return 0;
+}
+
+void MixEngine::PrepareStems(const OutputFormat& format)
+{
+    std::vector<StemOutput>& planned = run_.outputs.stems;
+    stems_.reserve(planned.size());
+    for (const StemOutput& stem : planned) {
+        if (!stem.file || !stem.file->isOpen()) continue;
+        StemWriter w;
+        w.bus = stem.bus;
+        w.f = stem.file->stream();
+        w.name = &stem.name;
+        // Seeded from the run's seed and the bus, so a stem's noise does not
+        // depend on which other stems are written.
+        std::seed_seq seq{run_.ditherSeed, static_cast<unsigned>(stem.bus)};
+        std::mt19937 gen(seq);
+        w.stage = std::make_unique<OutputStage>(format, [gen]() mutable { return static_cast<int>(gen() >> 1); });
+        stems_.push_back(std::move(w));
+    }
+    if (!stems_.empty() && format.dither > 0 && !format.mono) {
+        stemL_.resize(kB);
+        stemR_.resize(kB);
+    }
+}
+
+int MixEngine::StemBlock(int64_t pos, int64_t n)
+{
+    for (StemWriter& w : stems_) {
+        int64_t* l = w.bus == kReverbStem ? returnL_.data() : subL_[static_cast<size_t>(w.bus)].data();
+        int64_t* r = w.bus == kReverbStem ? returnR_.data() : subR_[static_cast<size_t>(w.bus)].data();
+        if (!stemL_.empty()) {
+            // Stereo dither is added in place: the bus itself stays as the mix used it.
+            std::memcpy(stemL_.data(), l, static_cast<size_t>(n) * sizeof(int64_t));
+            std::memcpy(stemR_.data(), r, static_cast<size_t>(n) * sizeof(int64_t));
+            l = stemL_.data();
+            r = stemR_.data();
+        }
+        int64_t bytes = 0;
+        const unsigned char* packed = w.stage->Convert(pos, n, l, r, bytes);
+        if (std::fwrite(packed, 1, static_cast<size_t>(bytes), w.f) != static_cast<size_t>(bytes)) {
+            std::fprintf(g_console, "Error writing the stem file %s: %s\n", w.name->c_str(),
                          std::strerror(errno != 0 ? errno : EIO));
             return 2;
         }
@@ -981,6 +1042,7 @@ int MixEngine::Mix()
     format.monoGain = prefs.monoGain;
     format.dither = prefs.dither;
     output_ = std::make_unique<OutputStage>(format, [] { return std::rand(); });
+    PrepareStems(format);
     if (prefs.loudness)
         meter_ = std::make_unique<MeterThread>(tracks.sampleRate, prefs.mono ? 1 : 2, format.bits, prefs.truePeak);
 
@@ -1076,6 +1138,9 @@ int MixEngine::Mix()
     stats.rmsSumR = rms_.sumR;
     stats.rmsCountL = rms_.windowsL;
     stats.rmsCountR = rms_.windowsR;
+    for (const StemWriter& w : stems_)
+        for (StemOutput& stem : run_.outputs.stems)
+            if (stem.bus == w.bus) stem.peaks = w.stage->peaks();
     if (meter_ && status == 0) stats.loudness = meter_->Finish();
     meter_.reset();
 

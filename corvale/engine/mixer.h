@@ -26,6 +26,7 @@ struct Run;
 constexpr int kMixStopped = -1;
 
 // Opens the track streams, runs the mix loop into out (and tap, when the run
-// writes a tap file; both hold their headers already) and closes the tracks.
+// writes a tap file, and the open stem files of run.outputs; all hold their
+// headers already) and closes the tracks.
 // Returns 0, kMixStopped, or the exit status of a fatal error (after its message).
 int RunMix(Run& run, std::FILE* out, std::FILE* tap);

@@ -143,6 +143,19 @@ std::string BuildJsonReport(const Run& run)
           {"master_clipping_after_effects", stats.over[0] != 0}}},
         {"loudness", LoudnessFiguresJson(stats.loudness)},
     };
+    // Only a run with stems has the key: without it the report stays as it was.
+    if (prefs.stems) {
+        json stems = json::array();
+        for (const StemOutput& stem : run.outputs.stems) {
+            const OutputPeaks& p = stem.peaks;
+            stems.push_back({{"bus", StemSuffix(stem.bus)},
+                             {"file", stem.name},
+                             {"output",
+                              {{"left", OutputPeak(p.left, p.leftFrame, outRef, rate)},
+                               {"right", OutputPeak(p.right, p.rightFrame, outRef, rate)}}}});
+        }
+        report["stems"] = std::move(stems);
+    }
     // Names are bytes from the user's files: what is not UTF-8 becomes U+FFFD.
     return report.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }

@@ -140,6 +140,8 @@ int RunCorvale(int argc, char** argv)
     if (const int status = MixIntoOutputs(*run)) return Exit(status);
 
     if (prefs.verbo > 0) std::fprintf(g_console, "\nDone!  Created the file: %s\n\n", prefs.outName.c_str());
+    if (prefs.verbo >= 2)
+        for (const StemOutput& stem : run->outputs.stems) std::fprintf(g_console, "Stem: %s\n", stem.name.c_str());
     if (const int status = CreateTextFiles(*run, run->outputs.reports, run->outputs.writeBackup))
         return Exit(status);
 

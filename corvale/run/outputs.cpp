@@ -27,6 +27,45 @@ size_t StreamBuffer(int outbits) { return static_cast<size_t>(2 * (outbits / 3))
 
 }  // namespace
 
+std::string StemSuffix(int bus)
+{
+    if (bus == 0) return "direct";
+    if (bus == kReverbStem) return "reverb";
+    return "sub" + std::to_string(bus);
+}
+
+std::vector<StemOutput> PlanStems(const Run& run)
+{
+    std::vector<StemOutput> stems;
+    if (!run.prefs.stems) return stems;
+    const Routing& routing = run.routing;
+    const EffectSettings& fx = run.fx;
+
+    // NAME of NAME.wav, with the directory prefix: the stems lie beside the mix.
+    std::string base = run.prefs.outName;
+    if (base.size() >= 4 && base.compare(base.size() - 4, 4, ".wav") == 0) base.resize(base.size() - 4);
+    auto add = [&](int bus) {
+        StemOutput stem;
+        stem.bus = bus;
+        stem.name = base + "_" + StemSuffix(bus) + ".wav";
+        stem.file = std::make_unique<OutputFile>();
+        stems.push_back(std::move(stem));
+    };
+
+    bool direct = false;
+    if (routing.subOn[0]) {
+        for (int c = 1; c <= run.tracks.channels(); ++c)
+            if (run.tracks.active[static_cast<size_t>(c)] == 1 && routing.route[static_cast<size_t>(c)][0] == 1)
+                direct = true;
+    }
+    if (direct) add(0);
+    for (int s = 1; s < kSubmixes; ++s)
+        if (routing.subOn[static_cast<size_t>(s)]) add(s);
+    // A reverb inserted on the master is part of the master, not a bus into it.
+    if ((fx.recursiveOn || fx.discreteOn) && !(fx.masterRev || fx.masterTrev)) add(kReverbStem);
+    return stems;
+}
+
 int CheckMixTarget(const std::string& outName)
 {
     const int err = CheckWritable(ResolveTarget(outName));
@@ -60,6 +99,8 @@ int CheckOutputNames(Run& run)
     };
     output(prefs.preview ? "the preview file" : "the mix file", prefs.outName);
     if (outs.writeTap) output("the tap file", fx.tapName);
+    outs.stems = PlanStems(run);
+    for (const StemOutput& stem : outs.stems) output("the stem file", stem.name);
     output("the statistics report", outs.reports.stats);
     output("the JSON report", outs.reports.json);
 
@@ -129,6 +170,18 @@ int CreateMixFiles(Run& run)
             return 2;
         }
     }
+    for (StemOutput& stem : outs.stems) {
+        const bool opened = stem.file->Open(ResolveTarget(stem.name), buffer);
+        if (opened && stem.file->usesTemporary()) outs.pending = true;
+        if (!opened || !MAKE_HEADER(stem.file->stream(), stem.name.c_str(), rate, prefs.outbits,
+                                    prefs.mono ? 1 : 2, prefs.renderCount)) {
+            const int err = errno;
+            std::fprintf(g_console, "Error: the stem file %s could not be created.\n", stem.name.c_str());
+            PrintFileReason(stem.name.c_str(), err);
+            DiscardMixFiles(run);
+            return 2;
+        }
+    }
     return 0;
 }
 
@@ -140,6 +193,14 @@ int CommitMixFiles(Run& run)
         std::fprintf(g_console, "Error writing the tap file %s: %s\n", run.fx.tapName.c_str(), std::strerror(err));
         DiscardMixFiles(run);
         return 2;
+    }
+    for (StemOutput& stem : outs.stems) {
+        if (stem.file->isOpen() && !stem.file->Commit()) {
+            const int err = errno;
+            std::fprintf(g_console, "Error writing the stem file %s: %s\n", stem.name.c_str(), std::strerror(err));
+            DiscardMixFiles(run);
+            return 2;
+        }
     }
     if (!outs.mix.Commit()) {
         const int err = errno;
@@ -158,6 +219,8 @@ void DiscardMixFiles(Run& run)
     const bool existed = outs.mix.target().exists;
     outs.mix.Discard();
     outs.tap.Discard();
+    for (StemOutput& stem : outs.stems)
+        if (stem.file) stem.file->Discard();
     if (!outs.pending) return;
     outs.pending = false;
     const char* name = run.prefs.outName.c_str();

@@ -69,9 +69,9 @@ bool ParseSeed(const char* v, uint32_t& seed)
     return true;
 }
 
-// loudness and truepeak (rest of the line; "off" and "on" are the only values
-// that change anything) and seed (one field), each line in turn, so the last
-// one decides. A seed out of range is warned about and the clock seeds instead.
+// loudness, truepeak and stems (rest of the line; "off" and "on" are the only
+// values that change anything) and seed (one field), each line in turn, so the
+// last one decides. A seed out of range is warned about and the clock seeds instead.
 void ReadMeterAndSeed(const ControlFile& f, Prefs& prefs)
 {
     ScanPrefs(f, "loudness", [&](Tokens& t) {
@@ -82,6 +82,11 @@ void ReadMeterAndSeed(const ControlFile& f, Prefs& prefs)
     ScanPrefs(f, "truepeak", [&](Tokens& t) {
         const char* v = t.Next("\n");
         prefs.truePeak = v != nullptr && std::strcmp(v, "on") == 0;
+        return true;
+    });
+    ScanPrefs(f, "stems", [&](Tokens& t) {
+        const char* v = t.Next("\n");
+        prefs.stems = v != nullptr && std::strcmp(v, "on") == 0;
         return true;
     });
     ScanPrefs(f, "seed", [&](Tokens& t) {

@@ -29,6 +29,7 @@ struct Prefs {
     bool truePeak = false;  // truepeak: "on" adds true peak to the loudness figures
     bool seedSet = false;   // seed: the dither's random source starts from seed, not the clock
     uint32_t seed = 0;
+    bool stems = false;     // stems: "on" also writes every bus that enters the master as its own file
 
     // Computed from the above with the song length.
     std::string outName;    // the file actually written (mix or preview)

@@ -61,6 +61,7 @@ inline constexpr PrefsKeyword kPrefsKeywords[] = {
     {"loudness", PrefsValue::kRestOfLine},
     {"truepeak", PrefsValue::kRestOfLine},
     {"seed", PrefsValue::kField},
+    {"stems", PrefsValue::kRestOfLine},
 };
 
 // The table entry of token, or nullptr when token is no keyword.

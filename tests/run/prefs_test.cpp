@@ -446,6 +446,21 @@ TEST(LatePrefs, LoudnessTruepeakAndSeedDefaultsAndValues)
     EXPECT_EQ(top.prefs.seed, 4294967295u);
 }
 
+TEST(LatePrefs, StemsOnlyWithExactlyOnAndTheLastLineDecides)
+{
+    EXPECT_FALSE(ReadLate("\nend\n").prefs.stems);
+    EXPECT_TRUE(ReadLate("\nstems\ton\nend\n").prefs.stems);
+    // The rest of the line is the value: anything but "on" leaves stems off.
+    EXPECT_FALSE(ReadLate("\nstems\ton \nend\n").prefs.stems);
+    EXPECT_FALSE(ReadLate("\nstems\tyes\nend\n").prefs.stems);
+    EXPECT_FALSE(ReadLate("\nstems\ton\tdither\t0\nend\n").prefs.stems);
+    EXPECT_FALSE(ReadLate("\nstems\ton\nstems\toff\nend\n").prefs.stems);
+    EXPECT_FALSE(ReadLate("\nend\nstems\ton\n").prefs.stems);
+    // As another keyword's value it is no keyword.
+    const Late named = ReadLate("\noname\tstems\ton\nend\n");
+    EXPECT_FALSE(named.prefs.stems);
+}
+
 TEST(LatePrefs, ASeedOutOfRangeWarnsAndLeavesTheClock)
 {
     const std::string warning =
