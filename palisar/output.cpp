@@ -82,6 +82,21 @@ void SyncDirectory(const std::string& dir)
     ::close(fd);
 }
 
+// Closes fd after a write (written: whether it went through); a failed write or
+// close is reported naming shown. Returns true when both went through.
+bool CloseWritten(int fd, bool written, const char* shown, const char* path, std::FILE* out)
+{
+    int e = errno;
+    if (::close(fd) != 0 && written) {
+        written = false;
+        e = errno;
+    }
+    if (written) return true;
+    CannotWrite(out, path);
+    std::fprintf(out, "Error: %s could not be written: %s.\n", shown, std::strerror(e));
+    return false;
+}
+
 // A target that is not a regular file (a device, a FIFO) is written as it is.
 WriteResult WriteDirect(const std::string& text, const std::string& target, const char* path, std::FILE* out)
 {
@@ -96,18 +111,7 @@ WriteResult WriteDirect(const std::string& text, const std::string& target, cons
     }
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    bool ok = WriteAll(fd, text.data(), text.size());
-    int e = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        e = errno;
-    }
-    if (!ok) {
-        CannotWrite(out, path);
-        std::fprintf(out, "Error: %s could not be written: %s.\n", path, std::strerror(e));
-        return result;
-    }
-    result.ok = true;
+    result.ok = CloseWritten(fd, WriteAll(fd, text.data(), text.size()), path, path, out);
     return result;
 }
 
@@ -220,22 +224,13 @@ WriteResult WriteFaderFile(const std::string& text, const char* path, std::FILE*
         return result;
     }
     left.temp = name.data();
-    bool ok = WriteAll(fd, text.data(), text.size()) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-    int e = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        e = errno;
-    }
-    if (!ok) {
-        CannotWrite(out, path);
-        std::fprintf(out, "Error: %s could not be written: %s.\n", left.temp.c_str(), std::strerror(e));
-        return result;
-    }
+    const bool written = WriteAll(fd, text.data(), text.size()) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    if (!CloseWritten(fd, written, left.temp.c_str(), path, out)) return result;
 
     if (exists && !KeepCopy(target, path, st, left, out)) return result;
 
     if (::rename(left.temp.c_str(), target.c_str()) != 0) {
-        e = errno;
+        const int e = errno;
         CannotCreate(out, path);
         std::fprintf(out, "Error: %s could not be renamed to %s: %s.\n", left.temp.c_str(), target.c_str(),
                      std::strerror(e));
