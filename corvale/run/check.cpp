@@ -37,15 +37,6 @@ std::string NameOf(const ControlFile& f, const std::string& fallback)
     return fallback;
 }
 
-// Line feeds before the body: body line i is file line LinesBefore + 1 + i.
-int LinesBefore(const ControlFile& f)
-{
-    int before = 0;
-    for (size_t k = 0; k < f.bodyStart && k < f.text.size(); ++k)
-        if (f.text[k] == '\n') ++before;
-    return before;
-}
-
 std::vector<std::string> SplitLines(const std::string& text)
 {
     std::vector<std::string> lines;
@@ -176,29 +167,28 @@ void CheckBegin(const ControlFile& f, const std::string& name, CheckReport& repo
                        line.c_str()));
 }
 
-// The layout warnings of the line checks, as findings.
+// The layout warnings of the line checks, as findings: one per line and kind
+// (a line with a doubled and a trailing tab has one extra tab).
 void CheckLayout(const ControlFile& f, const std::string& name, LineCheck kind, CheckReport& report)
 {
-    const std::vector<std::string> lines = SplitLines(f.body());
-    const int before = LinesBefore(f);
-    // The last entry follows the final line feed; the line checks leave it out.
-    for (size_t i = 0; i + 1 < lines.size(); ++i) {
-        const std::string& l = lines[i];
-        const int number = before + 1 + static_cast<int>(i);
-        switch (kind) {
-        case LineCheck::kPreferences:
-        case LineCheck::kFader:
-            if (l.find("\t\t") != std::string::npos || (!l.empty() && l.back() == '\t'))
-                report.Warn(name, number, "extra tab");
-            if (l.find("\t ") != std::string::npos) report.Warn(name, number, "extra space after a tab");
+    const int before = f.LinesBeforeBody();
+    int lastLine = -1;
+    bool tabSaid = false;
+    for (const LayoutProblem& p : FindLayoutProblems(f.body(), kind)) {
+        if (p.line != lastLine) tabSaid = false;
+        lastLine = p.line;
+        const int number = before + 1 + p.line;
+        switch (p.kind) {
+        case LayoutProblem::kDoubleTab:
+        case LayoutProblem::kTrailingTab:
+            if (!tabSaid) report.Warn(name, number, "extra tab");
+            tabSaid = true;
             break;
-        case LineCheck::kTracksSpace:
-            if (l.find('\t') != std::string::npos)
-                report.Warn(name, number, "tab in a track list whose fields are separated by spaces");
+        case LayoutProblem::kTabSpace: report.Warn(name, number, "extra space after a tab"); break;
+        case LayoutProblem::kTrackTab:
+            report.Warn(name, number, "tab in a track list whose fields are separated by spaces");
             break;
-        case LineCheck::kTracksTab:
-            if (l.find("  ") != std::string::npos) report.Warn(name, number, "extra space");
-            break;
+        case LayoutProblem::kTrackDoubleSpace: report.Warn(name, number, "extra space"); break;
         }
     }
 }
@@ -217,7 +207,7 @@ void CheckPrefsTimes(const Scan& s)
     const int sfields = FieldSetting(f, "sfields");
     const int xfields = FieldSetting(f, "xfields");
     const std::vector<std::string> lines = SplitLines(f.body());
-    const int before = LinesBefore(f);
+    const int before = f.LinesBeforeBody();
     for (size_t i = 0; i < lines.size(); ++i) {
         const std::vector<std::string> fields = Fields(lines[i]);
         if (fields.empty()) continue;
@@ -261,7 +251,7 @@ void CheckCueLines(Scan& s)
 {
     const ControlFile& f = s.run.cue.file;
     const std::vector<std::string> lines = SplitLines(s.run.cue.body);
-    const int before = LinesBefore(f);
+    const int before = f.LinesBeforeBody();
     bool titleSeen = false;
     for (size_t i = 0; i < lines.size(); ++i) {
         if (i == 0 && f.bodyStart > 0) continue;   // the rest of the "begin" line
@@ -348,7 +338,7 @@ void WalkCues(const Scan& s)
     std::vector<size_t> starts{0};
     for (size_t k = 0; k < body.size(); ++k)
         if (body[k] == '\n') starts.push_back(k + 1);
-    const int before = LinesBefore(run.cue.file);
+    const int before = run.cue.file.LinesBeforeBody();
     Tokens tokens(body);
     auto lineOf = [&](const char* tok) {
         const size_t at = tokens.OffsetOf(tok);
@@ -465,7 +455,7 @@ void CheckPlacement(const Scan& s)
 {
     const Tracks& t = s.run.tracks;
     const std::vector<std::string> lines = SplitLines(s.run.cue.body);
-    const int before = LinesBefore(s.run.cue.file);
+    const int before = s.run.cue.file.LinesBeforeBody();
     std::vector<int> tstampLine(kChannelRows, 0);
     for (size_t i = 0; i < lines.size(); ++i) {
         const std::vector<std::string> fields = Fields(lines[i]);
@@ -501,7 +491,7 @@ void CheckPlacement(const Scan& s)
 int TrackLine(const ControlFile& f, int channel)
 {
     const std::vector<std::string> lines = SplitLines(f.body());
-    const int before = LinesBefore(f);
+    const int before = f.LinesBeforeBody();
     int n = 0;
     for (size_t i = 0; i < lines.size(); ++i) {
         if (lines[i].empty()) continue;
@@ -514,7 +504,7 @@ int TrackLine(const ControlFile& f, int channel)
 int LastRow(const Run& run, const char* code)
 {
     const std::vector<std::string> lines = SplitLines(run.cue.body);
-    const int before = LinesBefore(run.cue.file);
+    const int before = run.cue.file.LinesBeforeBody();
     int found = 0;
     for (size_t i = 0; i < lines.size(); ++i) {
         const std::vector<std::string> fields = Fields(lines[i]);

@@ -70,33 +70,59 @@ bool LoadControlStream(std::FILE* f, ControlFile& file, const char* name)
     return true;
 }
 
-void CheckLines(const char* body, LineCheck kind)
+int ControlFile::LinesBeforeBody() const
 {
+    int before = 0;
+    for (size_t k = 0; k < bodyStart && k < text.size(); ++k)
+        if (text[k] == '\n') ++before;
+    return before;
+}
+
+std::vector<LayoutProblem> FindLayoutProblems(const char* body, LineCheck kind)
+{
+    std::vector<LayoutProblem> found;
     std::string copy(body ? body : "");
     std::vector<char*> lines;
     const int count = pointToLines(copy.data(), lines);
-    const char* file = kind == LineCheck::kPreferences ? "preferences" : "fader";
     for (int i = 0; i < count; ++i) {
         const char* line = lines[static_cast<size_t>(i)];
-        const int number = i + 1;
         const size_t len = std::strlen(line);
         switch (kind) {
         case LineCheck::kPreferences:
         case LineCheck::kFader:
-            if (std::strstr(line, "\t\t") != nullptr)
-                std::fprintf(g_console, "\n>>>  Warning: extra tab on line %i of %s file.\n", number, file);
-            if (len > 0 && line[len - 1] == '\t')
-                std::fprintf(g_console, "\n>>>  Warning: extra tab on line %i of %s file.\n", number, file);
-            if (std::strstr(line, "\t ") != nullptr)
-                std::fprintf(g_console, "\n>>>  Warning: extra space on line %i of %s file.\n", number, file);
+            if (std::strstr(line, "\t\t") != nullptr) found.push_back({i, LayoutProblem::kDoubleTab});
+            if (len > 0 && line[len - 1] == '\t') found.push_back({i, LayoutProblem::kTrailingTab});
+            if (std::strstr(line, "\t ") != nullptr) found.push_back({i, LayoutProblem::kTabSpace});
             break;
         case LineCheck::kTracksSpace:
-            if (std::strchr(line, '\t') != nullptr)
-                std::fprintf(g_console, "\n>>>  Warning: Tab found on line %i of tracks file:\n", number);
+            if (std::strchr(line, '\t') != nullptr) found.push_back({i, LayoutProblem::kTrackTab});
             break;
         case LineCheck::kTracksTab:
-            if (std::strstr(line, "  ") != nullptr)
-                std::fprintf(g_console, "\n>>>  Warning: Extra space found on line %i of tracks file.\n", number);
+            if (std::strstr(line, "  ") != nullptr) found.push_back({i, LayoutProblem::kTrackDoubleSpace});
+            break;
+        }
+    }
+    return found;
+}
+
+void CheckLines(const char* body, LineCheck kind)
+{
+    const char* file = kind == LineCheck::kPreferences ? "preferences" : "fader";
+    for (const LayoutProblem& p : FindLayoutProblems(body, kind)) {
+        const int number = p.line + 1;
+        switch (p.kind) {
+        case LayoutProblem::kDoubleTab:
+        case LayoutProblem::kTrailingTab:
+            std::fprintf(g_console, "\n>>>  Warning: extra tab on line %i of %s file.\n", number, file);
+            break;
+        case LayoutProblem::kTabSpace:
+            std::fprintf(g_console, "\n>>>  Warning: extra space on line %i of %s file.\n", number, file);
+            break;
+        case LayoutProblem::kTrackTab:
+            std::fprintf(g_console, "\n>>>  Warning: Tab found on line %i of tracks file:\n", number);
+            break;
+        case LayoutProblem::kTrackDoubleSpace:
+            std::fprintf(g_console, "\n>>>  Warning: Extra space found on line %i of tracks file.\n", number);
             break;
         }
     }

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "corvale/run/prefs_keywords.h"
 
@@ -21,6 +22,9 @@ struct ControlFile {
     // For a preferences file: the keywords whose missing value has been reported.
     mutable PrefsNotes prefsNotes;
     const char* body() const { return text.c_str() + bodyStart; }
+    // Line feeds before the body: body line i (of pointToLines) is file line
+    // LinesBeforeBody() + 1 + i.
+    int LinesBeforeBody() const;
 };
 
 // The keyword-aware scan of a loaded preferences file; each keyword without its
@@ -49,6 +53,17 @@ size_t FindBody(const std::string& text);
 
 // Which file a set of line checks is for.
 enum class LineCheck { kPreferences, kFader, kTracksSpace, kTracksTab };
+
+// One failed layout test of a body line (index i of pointToLines, from 0).
+struct LayoutProblem {
+    enum Kind { kDoubleTab, kTrailingTab, kTabSpace, kTrackTab, kTrackDoubleSpace };
+    int line;
+    Kind kind;
+};
+
+// The layout tests of kind over the lines of body, in line order and, within a
+// line, in the order they are made (a line can fail several).
+std::vector<LayoutProblem> FindLayoutProblems(const char* body, LineCheck kind);
 
 // Runs the layout checks over the lines of body and prints their warnings.
 void CheckLines(const char* body, LineCheck kind);

@@ -97,9 +97,7 @@ std::vector<NumberedLine> FindSpaceSeparatedLines(const ControlFile& file, Known
     std::string copy(file.body());
     std::vector<char*> lines;
     const int count = pointToLines(copy.data(), lines);
-    int before = 0;
-    for (size_t k = 0; k < file.bodyStart && k < file.text.size(); ++k)
-        if (file.text[k] == '\n') ++before;
+    const int before = file.LinesBeforeBody();
     bool titleSeen = words != KnownWords::kCueCodes;
     for (int i = 0; i <= count; ++i) {
         const char* line = lines[static_cast<size_t>(i)];
